@@ -1,0 +1,8 @@
+# The codec core's own tests, run on this machine under the sanitizers.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_executable(pxm_tests tests/native/text_test.cpp tests/native/header_test.cpp
+  tests/native/raster_test.cpp tests/native/dib_test.cpp)
+target_link_libraries(pxm_tests PRIVATE pxm GTest::gtest_main)
+gtest_discover_tests(pxm_tests)

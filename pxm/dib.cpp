@@ -1,0 +1,109 @@
+// The DIB that the host receives: its sizes, its header and palette, and the
+// whole path from an image to both blocks.
+#include "pxm/pxm.h"
+
+namespace {
+
+struct DibShape {
+    int32_t bitsPerPixel;
+    int32_t paletteEntries;
+};
+
+// By kind group: PBM, PGM, PPM.
+constexpr DibShape kDibShapes[3] = {{1, 2}, {8, 256}, {24, 0}};
+
+constexpr uint32_t kBitmapInfoHeaderSize = 40;
+
+void Put16(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+void Put32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+void PutColor(uint8_t* entry, uint8_t grey)
+{
+    entry[0] = grey; // blue
+    entry[1] = grey; // green
+    entry[2] = grey; // red; entry[3] is reserved and left alone
+}
+
+} // namespace
+
+int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout)
+{
+    if (header.kind < 1 || header.kind > 6)
+        return kPxmInternalError;
+    if (header.width < 0 || header.height < 0)
+        return kPxmInternalError;
+    const DibShape shape = kDibShapes[(header.kind - 1) % 3];
+    const uint64_t rowBits = uint64_t(header.width) * uint64_t(shape.bitsPerPixel);
+    const uint64_t rowStride = (rowBits + 31) / 32 * 4;
+    const uint64_t pixelSize = rowStride * uint64_t(header.height);
+    if (rowStride > uint64_t(INT32_MAX) || pixelSize > uint64_t(UINT32_MAX) ||
+        pixelSize > uint64_t(SIZE_MAX))
+        return kPxmOutOfMemory;
+    layout->bitsPerPixel = shape.bitsPerPixel;
+    layout->paletteEntries = shape.paletteEntries;
+    layout->infoSize = kBitmapInfoHeaderSize + 4 * uint32_t(shape.paletteEntries) + 4;
+    layout->rowStride = int32_t(rowStride);
+    layout->pixelSize = uint32_t(pixelSize);
+    return kPxmSuccess;
+}
+
+void WriteDibInfo(uint8_t* info, const PxmHeader& header, const PxmDibLayout& layout)
+{
+    Put32(info + 0, kBitmapInfoHeaderSize);
+    Put32(info + 4, uint32_t(header.width));
+    Put32(info + 8, uint32_t(header.height)); // positive: bottom row first
+    Put16(info + 12, 1);                      // planes
+    Put16(info + 14, uint32_t(layout.bitsPerPixel));
+    Put32(info + 16, 0); // BI_RGB
+    Put32(info + 20, layout.pixelSize);
+    Put32(info + 24, 0);
+    Put32(info + 28, 0);
+    Put32(info + 32, uint32_t(layout.paletteEntries));
+    Put32(info + 36, 0);
+    uint8_t* palette = info + kBitmapInfoHeaderSize;
+    if (layout.paletteEntries == 2) {
+        PutColor(palette, 255); // 0 is white in PBM
+        PutColor(palette + 4, 0);
+    } else {
+        for (int32_t i = 0; i < layout.paletteEntries; ++i)
+            PutColor(palette + 4 * i, uint8_t(i));
+    }
+}
+
+int32_t DecodePicture(const uint8_t* image, size_t length, const PxmAllocator& allocator,
+                      PxmProgress progress, intptr_t hostValue, void** info, void** pixels)
+{
+    PxmHeader header;
+    if (ParsePxmHeader(image, length, nullptr, 0, &header) == 0)
+        return kPxmInternalError;
+    PxmDibLayout layout;
+    const int32_t planned = PlanDib(header, &layout);
+    if (planned != kPxmSuccess)
+        return planned;
+    void* infoBlock = allocator.allocate(layout.infoSize);
+    if (infoBlock == nullptr)
+        return kPxmOutOfMemory;
+    void* pixelBlock = allocator.allocate(layout.pixelSize);
+    if (pixelBlock == nullptr) {
+        allocator.release(infoBlock);
+        return kPxmOutOfMemory;
+    }
+    *info = infoBlock;
+    *pixels = pixelBlock;
+    WriteDibInfo(static_cast<uint8_t*>(infoBlock), header, layout);
+    const size_t offset = size_t(header.dataOffset);
+    return DecodeRaster(image + offset, length - offset, static_cast<uint8_t*>(pixelBlock),
+                        progress, hostValue, header.kind, header.width, header.height,
+                        layout.rowStride);
+}

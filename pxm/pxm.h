@@ -1,0 +1,140 @@
+// pxm: the portable codec core of kelda.
+//
+// Reads PBM, PGM and PPM pictures (magics P1 to P6) and turns them into the
+// rows of a bottom-up Windows DIB. No Windows types: it builds and runs on
+// any system. Every function takes the length of its input and never reads
+// past it; a zero byte ends the text of the header and of an ASCII raster,
+// just as the end of the given bytes does. Nothing here writes to its input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The host's progress function uses the Windows calling convention on
+// 32-bit x86 (the callee removes the arguments), so the core calls it with
+// that convention there and needs no adapter.
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#define PXM_STDCALL __stdcall
+#else
+#define PXM_STDCALL
+#endif
+
+// The kind of a picture: the digit of its magic, 1 to 6; 0 means that the
+// header is not recognised or not supported.
+typedef int32_t PxmKind;
+
+// Result codes, as the host understands them.
+enum : int32_t {
+    kPxmSuccess = 0,
+    kPxmStopped = 1,         // the progress function asked to stop
+    kPxmNotImplemented = -1, // previews
+    kPxmCorrupted = 3,       // the raster ends before the last sample
+    kPxmOutOfMemory = 4,     // an allocation failed, or a size does not fit
+    kPxmReadError = 6,       // the named file cannot be opened or read
+    kPxmInternalError = 8,   // unsupported header, impossible size or kind
+};
+
+// Delimiter sets of NextToken, ORed together.
+enum : uint32_t {
+    kPxmSpace = 1,
+    kPxmCarriageReturn = 2,
+    kPxmLineFeed = 4,
+};
+
+// A bounded text and the position where the next NextToken read continues.
+// The text ends at `length` or at its first zero byte, whichever comes first.
+struct PxmText {
+    const uint8_t* bytes;
+    int32_t length;
+    int32_t position;
+};
+
+// A token: `length` bytes from `offset` of the text.
+struct PxmToken {
+    int32_t offset;
+    int32_t length;
+};
+
+// Skips the delimiters at the text's position, then takes the run of bytes up
+// to the next delimiter or the end of the text as the token. Afterwards the
+// position is just after the delimiter that ended the token (at the end of
+// the text when the text ended it). Returns false, with the position at the
+// end of the text, when no token is left.
+bool NextToken(PxmText* text, uint32_t delimiters, PxmToken* token);
+
+// The decimal integer at the start of `length` bytes: skips 0x09 to 0x0D and
+// blanks, takes one optional sign, then digits; wraps in 32 bits; 0 when
+// there is no digit.
+int32_t ReadDecimal(const uint8_t* bytes, int32_t length);
+
+struct PxmHeader {
+    PxmKind kind;
+    int32_t width;      // as read, not validated
+    int32_t height;     // as read, not validated
+    int32_t dataOffset; // first byte of the pixel data; never past the text
+};
+
+// Longest text a caller may hand over; longer inputs are cut to it.
+constexpr int32_t kPxmMaxText = INT32_MAX - 1;
+
+// Room for the comment text that the information query hands to the host.
+constexpr int32_t kPxmCommentCapacity = 2000;
+
+// Reads the header at the start of `length` bytes. Comment lines that fit are
+// appended, each followed by a line feed, to the zero-terminated text in
+// `comments` (`capacity` bytes; null with capacity 0 when unwanted). Returns
+// the kind, which is also stored in `header`; 0 for a header that is not
+// recognised, not supported, or ends before a needed part.
+PxmKind ParsePxmHeader(const uint8_t* text, size_t length, char* comments,
+                       int32_t capacity, PxmHeader* header);
+
+// The host's progress function: called after each picture row with the row
+// just converted, the index of the last row and the host's own value; a
+// nonzero result asks the decoder to stop. May be null.
+typedef int32_t(PXM_STDCALL* PxmProgress)(int32_t row, int32_t lastRow,
+                                          intptr_t hostValue);
+
+// Converts the pixel data of a picture (`length` bytes from `source`) into
+// `height` bottom-up rows of `rowStride` bytes in `destination`, which must
+// hold rowStride * height bytes. Returns 0, 1 (stopped), 3 (the data ran
+// out) or 8 (kind outside 1 to 6). Bytes after each row's pixels are never
+// written; neither are rows not reached.
+int32_t DecodeRaster(const uint8_t* source, size_t length,
+                     uint8_t* destination, PxmProgress progress,
+                     intptr_t hostValue, PxmKind kind, int32_t width,
+                     int32_t height, int32_t rowStride);
+
+// The shape of the DIB of a picture.
+struct PxmDibLayout {
+    int32_t bitsPerPixel;   // 1, 8 or 24
+    int32_t paletteEntries; // 2, 256 or 0
+    uint32_t infoSize;      // header + palette + 4 spare bytes: 52, 1068, 44
+    int32_t rowStride;      // bytes per row, a multiple of 4
+    uint32_t pixelSize;     // rowStride * height
+};
+
+// Every size of the DIB, checked once: 0 when all of them fit; 8 for a kind
+// outside 1 to 6 or a negative width or height; 4 when a byte count does not
+// fit in 32 bits.
+int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout);
+
+// Writes the bitmap header and the palette into an information block of
+// layout.infoSize bytes. The palette's reserved bytes and the 4 spare bytes
+// after it are not written.
+void WriteDibInfo(uint8_t* info, const PxmHeader& header,
+                  const PxmDibLayout& layout);
+
+// Where the blocks handed to the host come from. `allocate` returns null
+// when it cannot serve the request.
+struct PxmAllocator {
+    void* (*allocate)(size_t size);
+    void (*release)(void* block);
+};
+
+// The whole picture path: parse, check sizes, allocate both DIB blocks, write
+// the header and decode. `*info` and `*pixels` are written only once both
+// blocks exist; with any result but 0, 1 and 3 nothing is allocated and
+// neither is written.
+int32_t DecodePicture(const uint8_t* image, size_t length,
+                      const PxmAllocator& allocator, PxmProgress progress,
+                      intptr_t hostValue, void** info, void** pixels);
