@@ -16,7 +16,8 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/host.cpp)
+add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
+  tests/windows/host.cpp)
 target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(plugin_tests PRIVATE gtest_main)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
