@@ -17,9 +17,9 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
-  tests/windows/host.cpp)
+  tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp)
 target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(plugin_tests PRIVATE gtest_main)
+target_link_libraries(plugin_tests PRIVATE gtest_main psapi)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(plugin_tests kelda)
 gtest_discover_tests(plugin_tests
@@ -30,3 +30,7 @@ gtest_discover_tests(plugin_tests
 # The DLL's shape: its exports and the DLLs it imports.
 add_test(NAME dll_shape
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-dll $<TARGET_FILE:kelda>)
+
+# Pictures written by netpbm and ImageMagick, decoded through the plug-in by
+# spihost, against both toolkits' own reading of them.
+add_test(NAME oracle COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/oracle/run ${CMAKE_BINARY_DIR})

@@ -97,3 +97,112 @@ std::string Bytes(const void* p, size_t n)
 {
     return std::string(static_cast<const char*>(p), n);
 }
+
+const char* Name(Mode m)
+{
+    return m == Mode::File ? "file" : m == Mode::Memory ? "memory" : "memory before a no-access page";
+}
+
+const Mode kModes[3] = {Mode::File, Mode::Memory, Mode::GuardedMemory};
+
+int __stdcall Record(int row, int lastRow, LONG_PTR hostValue)
+{
+    Recorder* r = reinterpret_cast<Recorder*>(hostValue);
+    r->calls.push_back({row, lastRow});
+    return int(r->calls.size()) - 1 == r->stopAt ? 1 : 0;
+}
+
+const HLOCAL kUntouched = reinterpret_cast<HLOCAL>(0x7e7e7e7e);
+
+// Calls GetPicture as a host does and takes over both blocks.
+Decoded Decode(const std::string& picture, Mode mode, int stopAt, bool withProgress,
+               unsigned int memoryFlag)
+{
+    Decoded d;
+    Recorder recorder;
+    recorder.stopAt = stopAt;
+    HLOCAL info = kUntouched, pixels = kUntouched;
+    ProgressCallback progress = withProgress ? Record : nullptr;
+    if (mode == Mode::File) {
+        std::string path = WriteTempFile("picture.pnm", picture);
+        d.result = Kelda().GetPicture(path.c_str(), 0, 0, &info, &pixels, progress, LONG_PTR(&recorder));
+    } else if (mode == Mode::Memory) {
+        std::string image = picture;
+        d.result = Kelda().GetPicture(&image[0], LONG_PTR(image.size()), memoryFlag, &info, &pixels,
+                                      progress, LONG_PTR(&recorder));
+    } else {
+        GuardedImage image = MakeGuardedImage(picture);
+        d.result = Kelda().GetPicture(image.data, 0, memoryFlag, &info, &pixels, progress, LONG_PTR(&recorder));
+        FreeGuardedImage(image);
+    }
+    d.calls = recorder.calls;
+    d.infoHandle = info;
+    d.pixelHandle = pixels;
+    if (info != kUntouched) {
+        d.info = Bytes(info, LocalSize(info));
+        d.pixels = Bytes(pixels, LocalSize(pixels));
+        EXPECT_EQ(LocalFree(info), nullptr);
+        EXPECT_EQ(LocalFree(pixels), nullptr);
+    }
+    return d;
+}
+
+uint32_t U32(const std::string& s, size_t at)
+{
+    uint32_t v;
+    memcpy(&v, s.data() + at, 4);
+    return v;
+}
+
+uint16_t U16(const std::string& s, size_t at)
+{
+    uint16_t v;
+    memcpy(&v, s.data() + at, 2);
+    return v;
+}
+
+std::string Hex(const std::string& s)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+        out += ' ';
+    }
+    return out;
+}
+
+InfoResult QueryInfo(const std::string& picture, Mode mode, unsigned int memoryFlag)
+{
+    InfoResult r;
+    memset(&r.info, 0x5a, sizeof r.info);
+    if (mode == Mode::File) {
+        std::string path = WriteTempFile("info.pnm", picture);
+        r.result = Kelda().GetPictureInfo(path.c_str(), 0, 0, &r.info);
+    } else if (mode == Mode::Memory) {
+        std::string image = picture + std::string(2000, '\0');
+        r.result = Kelda().GetPictureInfo(image.data(), 0, memoryFlag, &r.info);
+        EXPECT_EQ(image, picture + std::string(2000, '\0')) << "the host's image changed";
+    } else {
+        GuardedImage image = MakeGuardedImage(picture);
+        r.result = Kelda().GetPictureInfo(image.data, 0, memoryFlag, &r.info);
+        EXPECT_EQ(Bytes(image.data, picture.size()), picture) << "the host's image changed";
+        FreeGuardedImage(image);
+    }
+    if (r.result == 0 && r.info.commentHandle != nullptr) {
+        r.comment = Bytes(r.info.commentHandle, LocalSize(r.info.commentHandle));
+        EXPECT_EQ(LocalFree(r.info.commentHandle), nullptr);
+    }
+    return r;
+}
+
+// The pixel bytes of every row, without the padding that is never written.
+std::string RowsWithoutPadding(const void* pixels, int rows, int stride, int rowBytes)
+{
+    std::string out;
+    for (int r = 0; r < rows; ++r)
+        out += Bytes(static_cast<const char*>(pixels) + r * stride, size_t(rowBytes));
+    return out;
+}
+

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #pragma pack(push, 1)
@@ -56,3 +57,48 @@ GuardedImage MakeGuardedImage(const std::string& bytes);
 void FreeGuardedImage(const GuardedImage& image);
 
 std::string Bytes(const void* p, size_t n);
+
+std::string Hex(const std::string& s);
+uint32_t U32(const std::string& s, size_t at);
+uint16_t U16(const std::string& s, size_t at);
+
+// How a picture reaches the plug-in: by name, as a memory image in a heap
+// block, or as a memory image that ends right before a no-access page.
+enum class Mode { File, Memory, GuardedMemory };
+const char* Name(Mode m);
+extern const Mode kModes[3];
+
+// What the host's progress function saw; hostValue points at it.
+struct Recorder {
+    std::vector<std::pair<int, int>> calls;
+    int stopAt = -1; // the call index at which to ask for a stop
+};
+int __stdcall Record(int row, int lastRow, LONG_PTR hostValue);
+
+struct Decoded {
+    int result = -99;
+    std::string info;   // the information block, as LocalSize gives it
+    std::string pixels; // the pixel block
+    HLOCAL infoHandle = nullptr;
+    HLOCAL pixelHandle = nullptr;
+    std::vector<std::pair<int, int>> calls;
+};
+
+// What the host's handle variables hold before a call.
+extern const HLOCAL kUntouched;
+
+// Calls GetPicture as a host does, takes over both blocks and frees them.
+Decoded Decode(const std::string& picture, Mode mode, int stopAt = -1, bool withProgress = true,
+               unsigned int memoryFlag = 1);
+
+struct InfoResult {
+    int result;
+    PictureInfo info;
+    std::string comment; // the comment block with its zero byte
+};
+
+// Calls GetPictureInfo as a host does and frees the comment block.
+InfoResult QueryInfo(const std::string& picture, Mode mode, unsigned int memoryFlag = 1);
+
+// The pixel bytes of every row, without the padding that is never written.
+std::string RowsWithoutPadding(const void* pixels, int rows, int stride, int rowBytes);
