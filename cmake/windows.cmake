@@ -17,9 +17,10 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
-  tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp)
+  tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp
+  tests/native/swap_test.cpp)
 target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(plugin_tests PRIVATE gtest_main psapi)
+target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(plugin_tests kelda)
 gtest_discover_tests(plugin_tests
