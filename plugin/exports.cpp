@@ -1,5 +1,7 @@
-// kelda.spi: the five exports of an import filter of the Susie plug-in
-// interface, reading PBM, PGM and PPM pictures.
+// kelda.spi (32-bit) and kelda.sph (64-bit): the exports of an import filter
+// of the Susie plug-in interface, reading PBM, PGM and PPM pictures. The
+// 64-bit plug-in also has Unicode twins of the exports, for file names that
+// the ANSI code page cannot spell.
 //
 // Windows glue only: the decoding lives in pxm/. Nothing is kept between
 // calls, and the blocks handed to the host come from the local heap, so that
@@ -12,10 +14,13 @@
 #include "plugin/input.h"
 #include "pxm/pxm.h"
 
-// Exported through kelda.def: undecorated names, ordinals in alphabetical order.
+// Exported through kelda.def and kelda64.def: undecorated names, ordinals in
+// alphabetical order.
 #define KELDA_EXPORT extern "C"
 
-// The host's record of GetPictureInfo: packed, commentHandle at offset 22.
+// The host's record of GetPictureInfo: packed; commentHandle at offset 22 in
+// the 32-bit interface, after two bytes of padding at offset 24 in the 64-bit
+// one.
 #pragma pack(push, 1)
 struct PictureInfo {
     LONG left;
@@ -25,11 +30,14 @@ struct PictureInfo {
     WORD xDensity;
     WORD yDensity;
     SHORT colorDepth;
+#if defined(_WIN64)
+    WORD padding; // never written
+#endif
     HLOCAL commentHandle;
 };
 #pragma pack(pop)
 
-static_assert(sizeof(void*) != 4 || sizeof(PictureInfo) == 26, "the host's record is 26 bytes");
+static_assert(sizeof(PictureInfo) == (sizeof(void*) == 4 ? 26 : 32), "the host's record");
 
 typedef int(__stdcall* ProgressCallback)(int row, int lastRow, LONG_PTR hostValue);
 
@@ -61,6 +69,24 @@ const char* InformationString(int number)
     return number % 2 == 0 ? kPatterns[format] : kFormatNames[format];
 }
 
+// Copies string `number` of the information table into the host's buffer of
+// `capacity` characters, shortened if need be and always terminated; the
+// result is the count of characters placed. The strings are ASCII, so each
+// byte is also its UTF-16 character.
+template <typename Char> int PlaceInformation(int number, Char* buffer, int capacity)
+{
+    if (unsigned(number) > 7 || buffer == nullptr || capacity <= 0)
+        return 0;
+    const char* text = InformationString(number);
+    size_t length = strlen(text);
+    if (length > size_t(capacity) - 1)
+        length = size_t(capacity) - 1;
+    for (size_t i = 0; i < length; ++i)
+        buffer[i] = Char(static_cast<unsigned char>(text[i]));
+    buffer[length] = 0;
+    return int(length);
+}
+
 bool IsMemoryMode(unsigned int flag)
 {
     return (flag & 7u) != 0;
@@ -84,31 +110,12 @@ void ReleaseForHost(void* block)
 
 const PxmAllocator kHostAllocator = {AllocateForHost, ReleaseForHost};
 
-} // namespace
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
-{
-    return TRUE;
-}
-
-KELDA_EXPORT int __stdcall GetPluginInfo(int number, LPSTR buffer, int capacity)
-{
-    if (unsigned(number) > 7 || buffer == nullptr || capacity <= 0)
-        return 0;
-    const char* text = InformationString(number);
-    size_t length = strlen(text);
-    if (length > size_t(capacity) - 1)
-        length = size_t(capacity) - 1;
-    memcpy(buffer, text, length);
-    buffer[length] = 0;
-    return int(length);
-}
-
-KELDA_EXPORT int __stdcall IsSupported(LPCSTR, ULONG_PTR source)
+int Probe(ULONG_PTR source)
 {
     uint8_t probe[kProbeSize] = {};
     const uint8_t* data = probe;
     size_t length = kProbeSize;
+    // Values below 0x10000 are never addresses: the host passes a handle.
     if ((source >> 16) == 0) {
         DWORD got = 0;
         ReadFile(reinterpret_cast<HANDLE>(source), probe, kProbeSize, &got, nullptr);
@@ -123,24 +130,9 @@ KELDA_EXPORT int __stdcall IsSupported(LPCSTR, ULONG_PTR source)
     return data[2] == '\r' && length >= 4 && data[3] == '\n' ? 1 : 0;
 }
 
-KELDA_EXPORT int __stdcall GetPictureInfo(LPCSTR image, LONG_PTR, unsigned int flag,
-                                          PictureInfo* info)
+// Fills the host's record from the first bytes of a picture.
+int DescribePicture(const uint8_t* text, size_t length, PictureInfo* info)
 {
-    uint8_t window[kHeaderWindow];
-    const uint8_t* text;
-    size_t length;
-    if (IsMemoryMode(flag)) {
-        text = reinterpret_cast<const uint8_t*>(image);
-        length = ReadableLength(text, kHeaderWindow);
-    } else {
-        HANDLE file = OpenPicture(image);
-        if (file == INVALID_HANDLE_VALUE)
-            return kPxmReadError;
-        length = ReadUpTo(file, window, kHeaderWindow);
-        CloseHandle(file);
-        text = window;
-    }
-
     char comments[kPxmCommentCapacity] = {};
     PxmHeader header;
     if (ParsePxmHeader(text, length, comments, kPxmCommentCapacity, &header) == 0)
@@ -165,30 +157,84 @@ KELDA_EXPORT int __stdcall GetPictureInfo(LPCSTR image, LONG_PTR, unsigned int f
     return kPxmSuccess;
 }
 
+int DescribeMemoryImage(const void* image, PictureInfo* info)
+{
+    const uint8_t* text = static_cast<const uint8_t*>(image);
+    return DescribePicture(text, ReadableLength(text, kHeaderWindow), info);
+}
+
+// The header must end within the first bytes of the file: only those are read.
+int DescribeFile(HANDLE file, PictureInfo* info)
+{
+    if (file == INVALID_HANDLE_VALUE)
+        return kPxmReadError;
+    uint8_t window[kHeaderWindow];
+    const size_t length = ReadUpTo(file, window, kHeaderWindow);
+    CloseHandle(file);
+    return DescribePicture(window, length, info);
+}
+
+// The handles go to the host's variables as soon as both blocks exist,
+// before decoding starts, so a progress function may already look at them.
+int DecodeForHost(const uint8_t* bytes, size_t length, HLOCAL* info, HLOCAL* pixels,
+                  ProgressCallback progress, LONG_PTR hostValue)
+{
+    return DecodePicture(bytes, length, kHostAllocator, reinterpret_cast<PxmProgress>(progress),
+                         intptr_t(hostValue), reinterpret_cast<void**>(info),
+                         reinterpret_cast<void**>(pixels));
+}
+
+int DecodeMemoryImage(const void* image, HLOCAL* info, HLOCAL* pixels, ProgressCallback progress,
+                      LONG_PTR hostValue)
+{
+    const uint8_t* bytes = static_cast<const uint8_t*>(image);
+    return DecodeForHost(bytes, ReadableLength(bytes, size_t(kPxmMaxText)), info, pixels, progress,
+                         hostValue);
+}
+
+int DecodeFile(HANDLE file, HLOCAL* info, HLOCAL* pixels, ProgressCallback progress,
+               LONG_PTR hostValue)
+{
+    uint8_t* buffer = nullptr;
+    size_t length = 0;
+    const int32_t loaded = LoadPicture(file, &buffer, &length);
+    if (loaded != kPxmSuccess)
+        return loaded;
+    const int result = DecodeForHost(buffer, length, info, pixels, progress, hostValue);
+    free(buffer);
+    return result;
+}
+
+} // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+{
+    return TRUE;
+}
+
+KELDA_EXPORT int __stdcall GetPluginInfo(int number, LPSTR buffer, int capacity)
+{
+    return PlaceInformation(number, buffer, capacity);
+}
+
+KELDA_EXPORT int __stdcall IsSupported(LPCSTR, ULONG_PTR source)
+{
+    return Probe(source);
+}
+
+KELDA_EXPORT int __stdcall GetPictureInfo(LPCSTR image, LONG_PTR, unsigned int flag,
+                                          PictureInfo* info)
+{
+    return IsMemoryMode(flag) ? DescribeMemoryImage(image, info)
+                              : DescribeFile(OpenPicture(image), info);
+}
+
 KELDA_EXPORT int __stdcall GetPicture(LPCSTR image, LONG_PTR, unsigned int flag,
                                       HLOCAL* info, HLOCAL* pixels,
                                       ProgressCallback progress, LONG_PTR hostValue)
 {
-    const uint8_t* bytes;
-    size_t length;
-    uint8_t* fileBuffer = nullptr;
-    if (IsMemoryMode(flag)) {
-        bytes = reinterpret_cast<const uint8_t*>(image);
-        length = ReadableLength(bytes, size_t(kPxmMaxText));
-    } else {
-        const int32_t loaded = LoadPicture(image, &fileBuffer, &length);
-        if (loaded != kPxmSuccess)
-            return loaded;
-        bytes = fileBuffer;
-    }
-    // The handles go to the host's variables as soon as both blocks exist,
-    // before decoding starts, so a progress function may already look at them.
-    const int32_t result =
-        DecodePicture(bytes, length, kHostAllocator, reinterpret_cast<PxmProgress>(progress),
-                      intptr_t(hostValue), reinterpret_cast<void**>(info),
-                      reinterpret_cast<void**>(pixels));
-    free(fileBuffer);
-    return result;
+    return IsMemoryMode(flag) ? DecodeMemoryImage(image, info, pixels, progress, hostValue)
+                              : DecodeFile(OpenPicture(image), info, pixels, progress, hostValue);
 }
 
 KELDA_EXPORT int __stdcall GetPreview(LPCSTR, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*,
@@ -196,3 +242,39 @@ KELDA_EXPORT int __stdcall GetPreview(LPCSTR, LONG_PTR, unsigned int, HLOCAL*, H
 {
     return kPxmNotImplemented;
 }
+
+#if defined(_WIN64)
+// The Unicode twins: a file name is a UTF-16 string, opened with the wide
+// file functions; everything else is as above.
+
+KELDA_EXPORT int __stdcall GetPluginInfoW(int number, LPWSTR buffer, int capacity)
+{
+    return PlaceInformation(number, buffer, capacity);
+}
+
+KELDA_EXPORT int __stdcall IsSupportedW(LPCWSTR, ULONG_PTR source)
+{
+    return Probe(source);
+}
+
+KELDA_EXPORT int __stdcall GetPictureInfoW(LPCWSTR image, LONG_PTR, unsigned int flag,
+                                           PictureInfo* info)
+{
+    return IsMemoryMode(flag) ? DescribeMemoryImage(image, info)
+                              : DescribeFile(OpenPictureW(image), info);
+}
+
+KELDA_EXPORT int __stdcall GetPictureW(LPCWSTR image, LONG_PTR, unsigned int flag,
+                                       HLOCAL* info, HLOCAL* pixels,
+                                       ProgressCallback progress, LONG_PTR hostValue)
+{
+    return IsMemoryMode(flag) ? DecodeMemoryImage(image, info, pixels, progress, hostValue)
+                              : DecodeFile(OpenPictureW(image), info, pixels, progress, hostValue);
+}
+
+KELDA_EXPORT int __stdcall GetPreviewW(LPCWSTR, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*,
+                                       ProgressCallback, LONG_PTR)
+{
+    return kPxmNotImplemented;
+}
+#endif

@@ -43,6 +43,14 @@ HANDLE OpenPicture(const char* name)
                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
+HANDLE OpenPictureW(const wchar_t* name)
+{
+    if (name == nullptr)
+        return INVALID_HANDLE_VALUE;
+    return CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
 size_t ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity)
 {
     size_t total = 0;
@@ -57,9 +65,8 @@ size_t ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity)
     return total;
 }
 
-int32_t LoadPicture(const char* name, uint8_t** buffer, size_t* length)
+int32_t LoadPicture(HANDLE file, uint8_t** buffer, size_t* length)
 {
-    HANDLE file = OpenPicture(name);
     if (file == INVALID_HANDLE_VALUE)
         return kPxmReadError;
     LARGE_INTEGER size;

@@ -15,12 +15,14 @@ size_t ReadableLength(const void* address, size_t wanted);
 // Opens a named file for reading, with no sharing restriction. Returns
 // INVALID_HANDLE_VALUE when it cannot be opened (a directory included).
 HANDLE OpenPicture(const char* name);
+HANDLE OpenPictureW(const wchar_t* name);
 
 // Reads up to `capacity` bytes from the file's current position; returns the
 // count actually read.
 size_t ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity);
 
-// Reads a whole file into a buffer from the run-time heap. Result 0 with the
-// buffer and the count of bytes read, 6 when the file cannot be opened or its
-// size taken, 4 when it is too large or the buffer cannot be had.
-int32_t LoadPicture(const char* name, uint8_t** buffer, size_t* length);
+// Reads a whole file into a buffer from the run-time heap and closes it.
+// Result 0 with the buffer and the count of bytes read; 6 when the file is
+// not open (INVALID_HANDLE_VALUE) or its size cannot be taken; 4 when it is
+// too large or the buffer cannot be had.
+int32_t LoadPicture(HANDLE file, uint8_t** buffer, size_t* length);
