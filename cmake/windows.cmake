@@ -2,12 +2,22 @@
 # viewer does. Everything is linked statically: one file, system DLLs only.
 set(KELDA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
-add_library(kelda SHARED plugin/exports.cpp plugin/input.cpp plugin/kelda.def)
-set_target_properties(kelda PROPERTIES PREFIX "" OUTPUT_NAME kelda SUFFIX ".spi")
+# kelda.spi for 32-bit viewers; kelda.sph, with the Unicode exports, for
+# 64-bit ones.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELDA_SUFFIX .sph)
+  set(KELDA_DEF plugin/kelda64.def)
+else()
+  set(KELDA_SUFFIX .spi)
+  set(KELDA_DEF plugin/kelda.def)
+endif()
+add_library(kelda SHARED plugin/exports.cpp plugin/input.cpp ${KELDA_DEF})
+set_target_properties(kelda PROPERTIES PREFIX "" OUTPUT_NAME kelda SUFFIX ${KELDA_SUFFIX})
 target_link_libraries(kelda PRIVATE pxm)
 target_link_options(kelda PRIVATE ${KELDA_STATIC_LINK} -Wl,--enable-stdcall-fixup)
 
 add_executable(spihost tools/spihost.cpp)
+target_include_directories(spihost PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_options(spihost PRIVATE ${KELDA_STATIC_LINK})
 
 # GoogleTest from Debian's source package, built for Windows.
@@ -19,6 +29,9 @@ include(GoogleTest)
 add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
   tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp
   tests/native/swap_test.cpp)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  target_sources(plugin_tests PRIVATE tests/windows/unicode_test.cpp)
+endif()
 target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
@@ -34,4 +47,13 @@ add_test(NAME dll_shape
 
 # Pictures written by netpbm and ImageMagick, decoded through the plug-in by
 # spihost, against both toolkits' own reading of them.
-add_test(NAME oracle COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/oracle/run ${CMAKE_BINARY_DIR})
+# The 64-bit build also holds its BMPs against the 32-bit build's, byte for
+# byte.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELDA_32BIT_BUILD ${CMAKE_CURRENT_SOURCE_DIR}/build/win32 CACHE PATH
+    "The 32-bit build whose plug-in must give the same pictures")
+  add_test(NAME oracle COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/oracle/run ${CMAKE_BINARY_DIR}
+    ${KELDA_32BIT_BUILD})
+else()
+  add_test(NAME oracle COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/oracle/run ${CMAKE_BINARY_DIR})
+endif()

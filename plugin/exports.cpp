@@ -12,34 +12,13 @@
 #include <cstring>
 
 #include "plugin/input.h"
+#include "plugin/susie.h"
 #include "pxm/pxm.h"
 
 // Exported through kelda.def and kelda64.def: undecorated names, ordinals in
 // alphabetical order.
 #define KELDA_EXPORT extern "C"
 
-// The host's record of GetPictureInfo: packed; commentHandle at offset 22 in
-// the 32-bit interface, after two bytes of padding at offset 24 in the 64-bit
-// one.
-#pragma pack(push, 1)
-struct PictureInfo {
-    LONG left;
-    LONG top;
-    LONG width;
-    LONG height;
-    WORD xDensity;
-    WORD yDensity;
-    SHORT colorDepth;
-#if defined(_WIN64)
-    WORD padding; // never written
-#endif
-    HLOCAL commentHandle;
-};
-#pragma pack(pop)
-
-static_assert(sizeof(PictureInfo) == (sizeof(void*) == 4 ? 26 : 32), "the host's record");
-
-typedef int(__stdcall* ProgressCallback)(int row, int lastRow, LONG_PTR hostValue);
 
 namespace {
 

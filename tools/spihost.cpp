@@ -1,9 +1,9 @@
 // spihost: a command-line host for Susie import-filter plug-ins.
 //
-// Loads a plug-in (kelda.spi next to this program unless --plugin names
-// another), shows its information table, probes a picture, asks for the
-// picture's information and decodes it, from the file or from a memory
-// image, into a BMP file that any viewer opens.
+// Loads a plug-in (kelda.spi next to this program, kelda.sph in the 64-bit
+// build, unless --plugin names another), shows its information table, probes
+// a picture, asks for the picture's information and decodes it, from the
+// file or from a memory image, into a BMP file that any viewer opens.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,27 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include "plugin/susie.h"
+
 namespace {
-
-#pragma pack(push, 1)
-struct PictureInfo {
-    LONG left;
-    LONG top;
-    LONG width;
-    LONG height;
-    WORD xDensity;
-    WORD yDensity;
-    SHORT colorDepth;
-    HLOCAL commentHandle;
-};
-#pragma pack(pop)
-
-typedef int(__stdcall* ProgressCallback)(int row, int lastRow, LONG_PTR hostValue);
-typedef int(__stdcall* GetPluginInfoFn)(int, LPSTR, int);
-typedef int(__stdcall* IsSupportedFn)(LPCSTR, ULONG_PTR);
-typedef int(__stdcall* GetPictureInfoFn)(LPCSTR, LONG_PTR, unsigned int, PictureInfo*);
-typedef int(__stdcall* GetPictureFn)(LPCSTR, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*,
-                                     ProgressCallback, LONG_PTR);
 
 // Exit codes.
 enum {
@@ -64,7 +46,7 @@ const char* ResultName(int code)
 void Usage()
 {
     fprintf(stderr,
-            "usage: spihost [--plugin FILE.spi] [--memory] [--quiet] [-o OUT.bmp] PICTURE\n"
+            "usage: spihost [--plugin FILE.spi|FILE.sph] [--memory] [--quiet] [-o OUT.bmp] PICTURE\n"
             "       spihost [--plugin FILE.spi] --info\n"
             "Decodes PICTURE through an import-filter plug-in into a BMP file\n"
             "(default: PICTURE with .bmp appended). --memory hands the plug-in a memory\n"
@@ -135,8 +117,23 @@ bool WriteBmp(const char* path, const BITMAPINFOHEADER* header, SIZE_T pixelByte
     FILE* f = fopen(path, "wb");
     if (f == nullptr)
         return false;
-    bool ok = fwrite(&file, sizeof file, 1, f) == 1 && fwrite(header, infoBytes, 1, f) == 1 &&
-              (pixelBytes == 0 || fwrite(pixels, pixelBytes, 1, f) == 1);
+    // The plug-in leaves the palette's reserved bytes unwritten; a BMP file
+    // wants them 0.
+    std::string info(reinterpret_cast<const char*>(header), infoBytes);
+    for (DWORD i = 0; i < palette; ++i)
+        info[header->biSize + 4 * i + 3] = 0;
+    bool ok = fwrite(&file, sizeof file, 1, f) == 1 && fwrite(info.data(), infoBytes, 1, f) == 1;
+    // The plug-in leaves the padding at the end of each row unwritten; it is
+    // cleared here so that the same picture always gives the same file.
+    const size_t rowBytes = (size_t(header->biWidth) * header->biBitCount + 7) / 8;
+    const size_t stride = (size_t(header->biWidth) * header->biBitCount + 31) / 32 * 4;
+    const char zeros[4] = {0, 0, 0, 0};
+    const char* row = static_cast<const char*>(pixels);
+    for (LONG y = 0; ok && y < header->biHeight && size_t(y + 1) * stride <= pixelBytes; ++y) {
+        ok = (rowBytes == 0 || fwrite(row, rowBytes, 1, f) == 1) &&
+             (stride == rowBytes || fwrite(zeros, stride - rowBytes, 1, f) == 1);
+        row += stride;
+    }
     return fclose(f) == 0 && ok;
 }
 
@@ -144,7 +141,11 @@ bool WriteBmp(const char* path, const BITMAPINFOHEADER* header, SIZE_T pixelByte
 
 int main(int argc, char** argv)
 {
+#if defined(_WIN64)
+    std::string pluginPath = ProgramFolder() + "kelda.sph";
+#else
     std::string pluginPath = ProgramFolder() + "kelda.spi";
+#endif
     const char* picture = nullptr;
     std::string output;
     bool memory = false, infoOnly = false, quiet = false;

@@ -4,7 +4,16 @@
 
 #include <cstring>
 
+#if defined(_WIN64)
+const char kPluginName[] = "kelda.sph";
+#else
+const char kPluginName[] = "kelda.spi";
+#endif
+
 namespace {
+
+// Only the 64-bit plug-in has Unicode exports.
+constexpr bool kUnicode = sizeof(void*) == 8;
 
 std::string ProgramFolder()
 {
@@ -14,11 +23,11 @@ std::string ProgramFolder()
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-template <typename F> F Export(HMODULE module, const char* name)
+template <typename F> F Export(HMODULE module, const char* name, bool required = true)
 {
     FARPROC p = GetProcAddress(module, name);
-    if (p == nullptr) {
-        fprintf(stderr, "kelda.spi has no export %s\n", name);
+    if (p == nullptr && required) {
+        fprintf(stderr, "%s has no export %s\n", kPluginName, name);
         abort();
     }
     return reinterpret_cast<F>(reinterpret_cast<void*>(p));
@@ -26,7 +35,7 @@ template <typename F> F Export(HMODULE module, const char* name)
 
 Plugin Load()
 {
-    std::string path = ProgramFolder() + "kelda.spi";
+    std::string path = ProgramFolder() + kPluginName;
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
         fprintf(stderr, "cannot load %s (error %lu)\n", path.c_str(), GetLastError());
@@ -37,7 +46,12 @@ Plugin Load()
             Export<IsSupportedFn>(module, "IsSupported"),
             Export<GetPictureInfoFn>(module, "GetPictureInfo"),
             Export<GetPictureFn>(module, "GetPicture"),
-            Export<GetPictureFn>(module, "GetPreview")};
+            Export<GetPictureFn>(module, "GetPreview"),
+            Export<GetPluginInfoWFn>(module, "GetPluginInfoW", kUnicode),
+            Export<IsSupportedWFn>(module, "IsSupportedW", kUnicode),
+            Export<GetPictureInfoWFn>(module, "GetPictureInfoW", kUnicode),
+            Export<GetPictureWFn>(module, "GetPictureW", kUnicode),
+            Export<GetPictureWFn>(module, "GetPreviewW", kUnicode)};
 }
 
 std::string TempFolder()

@@ -1,4 +1,4 @@
-// What a viewer does to use kelda.spi: LoadLibrary, GetProcAddress, and the
+// What a viewer does to use the plug-in: LoadLibrary, GetProcAddress, and the
 // exports called through the Windows calling convention. Shared by the
 // Windows-side tests.
 #pragma once
@@ -9,27 +9,7 @@
 #include <utility>
 #include <vector>
 
-#pragma pack(push, 1)
-struct PictureInfo {
-    LONG left;
-    LONG top;
-    LONG width;
-    LONG height;
-    WORD xDensity;
-    WORD yDensity;
-    SHORT colorDepth;
-    HLOCAL commentHandle;
-};
-#pragma pack(pop)
-
-typedef int(__stdcall* ProgressCallback)(int row, int lastRow, LONG_PTR hostValue);
-typedef int(__stdcall* GetPluginInfoFn)(int number, LPSTR buffer, int capacity);
-typedef int(__stdcall* IsSupportedFn)(LPCSTR name, ULONG_PTR source);
-typedef int(__stdcall* GetPictureInfoFn)(LPCSTR image, LONG_PTR length, unsigned int flag,
-                                         PictureInfo* info);
-typedef int(__stdcall* GetPictureFn)(LPCSTR image, LONG_PTR length, unsigned int flag,
-                                     HLOCAL* info, HLOCAL* pixels, ProgressCallback progress,
-                                     LONG_PTR hostValue);
+#include "plugin/susie.h"
 
 struct Plugin {
     HMODULE module;
@@ -38,9 +18,18 @@ struct Plugin {
     GetPictureInfoFn GetPictureInfo;
     GetPictureFn GetPicture;
     GetPictureFn GetPreview;
+    // The Unicode twins: null in the 32-bit plug-in, which has none.
+    GetPluginInfoWFn GetPluginInfoW;
+    IsSupportedWFn IsSupportedW;
+    GetPictureInfoWFn GetPictureInfoW;
+    GetPictureWFn GetPictureW;
+    GetPictureWFn GetPreviewW;
 };
 
-// kelda.spi from the test program's own folder, loaded once per process.
+// The plug-in's file name: kelda.spi, or kelda.sph in the 64-bit build.
+extern const char kPluginName[];
+
+// The plug-in from the test program's own folder, loaded once per process.
 const Plugin& Kelda();
 
 // A file in a fresh temporary folder of the test process, holding `bytes`.

@@ -370,12 +370,16 @@ TEST(GetPicture, RefusalsLeaveTheHandlesAlone)
         {"negative height", "P6\n3 -2\n255\nabcdef", 8},
         {"rowStride x height beyond 32 bits", "P5\n65536 65537\n255\n", 4},
         {"3 x width beyond 32 bits", "P6\n1431655766 1\n255\n", 4},
-        {"huge but addressable", "P5\n2000000000 1\n255\n", 4},
+        // 2 GB: no 32-bit process can have it; a 64-bit one gets it, and
+        // the raster is missing.
+        {"huge but addressable", "P5\n2000000000 1\n255\n", sizeof(void*) == 4 ? 4 : 3},
     };
     for (Mode mode : kModes) {
         for (const Case& c : cases) {
             Decoded d = Decode(c.picture, mode);
             EXPECT_EQ(d.result, c.result) << c.name << " from " << Name(mode);
+            if (c.result == 3)
+                continue;
             EXPECT_EQ(d.infoHandle, kUntouched) << c.name << " from " << Name(mode);
             EXPECT_EQ(d.pixelHandle, kUntouched) << c.name << " from " << Name(mode);
         }

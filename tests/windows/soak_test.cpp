@@ -86,7 +86,9 @@ std::vector<SoakPicture> SoakPictures()
         {"P2\n1 1\n15\n3\n", 8, 8, ""},
         {"P5\n-1 1\n255\nx", 8, 0, ""},
         {"P5\n65536 65537\n255\n", 4, 0, ""},
-        {"P6\n20000 20000\n255\n", 4, 0, ""}, // 1.2 GB: the allocation fails
+        // 1.2 GB: the allocation fails in a 32-bit process; a 64-bit one
+        // gets it, and the raster is missing.
+        {"P6\n20000 20000\n255\n", sizeof(void*) == 4 ? 4 : 3, 0, ""},
         {"", 8, 8, ""},
     };
     for (size_t i = 0; i < pictures.size(); ++i)
