@@ -57,3 +57,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   add_test(NAME oracle COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/oracle/run ${CMAKE_BINARY_DIR})
 endif()
+
+# The Windows-side benchmark: the plug-in's exports against memcpy and
+# ReadFile under Wine. scripts/bench runs the 32-bit one; it is no test, so
+# scripts/test never runs it.
+add_executable(spibench bench/win_bench.cpp bench/pictures.cpp)
+target_include_directories(spibench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(spibench PRIVATE psapi)
+target_link_options(spibench PRIVATE ${KELDA_STATIC_LINK})
+add_dependencies(spibench kelda)

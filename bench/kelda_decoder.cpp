@@ -1,0 +1,86 @@
+// The memory limit and kelda's core as benchmark decoders.
+#include <cstdlib>
+#include <cstring>
+
+#include "bench/decoders.h"
+#include "pxm/pxm.h"
+
+namespace {
+
+class MemcpyLimit : public BenchDecoder {
+public:
+    const char* Name() const override { return "memcpy"; }
+    bool IsLimit() const override { return true; }
+    bool Decode(const BenchPicture& picture) override
+    {
+        // Every input byte read once and every output byte written at least
+        // once: an ASCII text, longer than its DIB, wraps around the block.
+        const size_t size = picture.DibSize();
+        block_ = static_cast<uint8_t*>(malloc(size));
+        if (block_ == nullptr)
+            return false;
+        const uint8_t* from = picture.bytes.data();
+        size_t left = picture.bytes.size();
+        while (left > 0 && size > 0) {
+            const size_t n = left < size ? left : size;
+            memcpy(block_, from, n);
+            from += n;
+            left -= n;
+        }
+        return true;
+    }
+    void Release() override
+    {
+        free(block_);
+        block_ = nullptr;
+    }
+    std::vector<uint8_t> Samples(const BenchPicture&) const override { return {}; }
+
+private:
+    uint8_t* block_ = nullptr;
+};
+
+void* Allocate(size_t size)
+{
+    return malloc(size);
+}
+
+const PxmAllocator kMalloc = {Allocate, free};
+
+class Kelda : public BenchDecoder {
+public:
+    const char* Name() const override { return "kelda"; }
+    bool Decode(const BenchPicture& picture) override
+    {
+        info_ = pixels_ = nullptr;
+        const int32_t result = DecodePicture(picture.bytes.data(), picture.bytes.size(), kMalloc,
+                                             nullptr, 0, &info_, &pixels_);
+        return result == kPxmSuccess;
+    }
+    void Release() override
+    {
+        free(info_);
+        free(pixels_);
+        info_ = pixels_ = nullptr;
+    }
+    std::vector<uint8_t> Samples(const BenchPicture& picture) const override
+    {
+        return picture.SamplesFromDib(static_cast<const uint8_t*>(pixels_));
+    }
+
+private:
+    void* info_ = nullptr;
+    void* pixels_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<BenchDecoder> MakeMemcpyLimit()
+{
+    return std::make_unique<MemcpyLimit>();
+}
+
+std::unique_ptr<BenchDecoder> MakeKelda()
+{
+    return std::make_unique<Kelda>();
+}
