@@ -187,19 +187,26 @@ inline bool ReadBit(SampleText* text, uint32_t* bit)
     }
     if (!SkipSeparators(text))
         return false;
-    const uint8_t* start;
-    const uint8_t* stop;
-    TakeToken(text, &start, &stop);
+    const uint8_t* start = text->next;
+    const uint8_t* end = text->end;
     const uint8_t* p = start;
-    while (p != stop && (*p == '0' || *p == '1'))
+    // One pass finds where the "0"/"1" characters stop, eight at a time.
+    if (kWordReads)
+        while (end - p >= 8 && (Load64(p) & 0xFEFEFEFEFEFEFEFEu) == 0x3030303030303030u)
+            p += 8;
+    while (p != end && (*p == '0' || *p == '1'))
         ++p;
-    if (p == stop) {
+    if (p != start && (p == end || kRasterClass.of[*p] != kTokenByte)) {
         *bit = *start & 1u;
         text->run = start + 1;
-        text->runEnd = stop;
-    } else {
-        *bit = uint32_t(ReadDecimal(start, int32_t(stop - start))) & 1u;
+        text->runEnd = p;
+        text->next = p;
+        return true;
     }
+    while (p != end && kRasterClass.of[*p] == kTokenByte)
+        ++p;
+    text->next = p;
+    *bit = uint32_t(ReadDecimal(start, int32_t(p - start))) & 1u;
     return true;
 }
 
@@ -243,26 +250,40 @@ int32_t DecodeBitmapText(SampleText* text, uint8_t* destination, PxmProgress pro
         const bool lastRow = r == height - 1;
         int32_t x = 0;
         while (x < width) {
-            // Whole bytes while the next eight pixels (and the one read
-            // ahead) are known to be there. Reading ahead one pixel that the
-            // slow path would not read changes nothing: it is only ever done
-            // when the characters are present.
-            if ((x & 7) == 0 && width - x >= 8 && kWordReads) {
+            // Eight pixels at a time while they and the one read ahead are
+            // known to be there. Reading ahead a pixel that the one-pixel
+            // path would not read changes nothing: it is only ever done when
+            // its character is present.
+            if (width - x >= 8 && kWordReads) {
+                uint8_t eight = 0; // pixels x to x + 7, the first in the top bit
+                bool taken = false;
                 if (text->runEnd - text->run >= 8) {
                     const uint64_t chars = Load64(text->run);
-                    row[x >> 3] = uint8_t((bit << 7) | (PackRun(chars) >> 1));
+                    eight = uint8_t((bit << 7) | (PackRun(chars) >> 1));
                     bit = uint32_t(chars >> 56) & 1u;
                     text->run += 8;
-                    x += 8;
-                    continue;
-                }
-                uint8_t packed;
-                if (text->run == text->runEnd && text->end - text->next >= 17 &&
-                    kRasterClass.of[text->next[16]] != kTokenByte && PackSpacedBits(text->next, &packed)) {
-                    // This pixel's bit, the next seven, and the eighth read ahead.
-                    row[x >> 3] = uint8_t((bit << 7) | (packed >> 1));
-                    bit = packed & 1u;
+                    taken = true;
+                } else if (text->run == text->runEnd && text->end - text->next >= 17 &&
+                           kRasterClass.of[text->next[16]] != kTokenByte &&
+                           PackSpacedBits(text->next, &eight)) {
+                    // The next eight pixels' tokens: the last of them is read ahead.
+                    const uint32_t next = eight & 1u;
+                    eight = uint8_t((bit << 7) | (eight >> 1));
+                    bit = next;
                     text->next += 16;
+                    taken = true;
+                }
+                if (taken) {
+                    // The byte holding pixel x keeps the pixels before it; the
+                    // byte after starts with ours, so it is set, not ORed.
+                    const int shift = x & 7;
+                    uint8_t* byte = row + (x >> 3);
+                    if (shift == 0) {
+                        byte[0] = eight;
+                    } else {
+                        byte[0] = uint8_t(byte[0] | (eight >> shift));
+                        byte[1] = uint8_t(eight << (8 - shift));
+                    }
                     x += 8;
                     continue;
                 }
@@ -297,12 +318,32 @@ inline void Append(SampleBatch* batch, uint32_t value)
 }
 
 #if PXM_SSE2
-// Takes the samples of 32-byte blocks while at least 40 bytes are left (the
-// last token of a block may be read with 8 bytes), into a batch with room
-// for 16 more. Returns where it stopped: at the start of a token that it
-// leaves to the one-token reader (one that crosses the block, holds other
-// bytes than digits or is longer than 7 bytes), at a zero byte's block, or
-// near the end.
+// Blocks of the text examined at once: 64 bytes where a mask of 64 bits fits
+// a register, 32 on 32-bit processors.
+#if defined(__x86_64__) || defined(_M_X64)
+typedef uint64_t BlockMask;
+#else
+typedef uint32_t BlockMask;
+#endif
+constexpr int kBlockBytes = int(8 * sizeof(BlockMask));
+
+inline unsigned LowestSetBit(uint32_t v)
+{
+#if defined(_MSC_VER)
+    unsigned long i;
+    _BitScanForward(&i, v);
+    return unsigned(i);
+#else
+    return unsigned(__builtin_ctz(v));
+#endif
+}
+
+// Takes the samples of whole blocks while a block and 8 more bytes are left
+// (the last token of a block may be read with 8 bytes), into a batch with
+// room for a block's worth. Returns where it stopped: at the start of a token
+// that it leaves to the one-token reader (one that crosses the block, holds
+// other bytes than digits or is longer than 7 bytes), at a zero byte's
+// block, or near the end.
 const uint8_t* TakeBlocks(const uint8_t* p, const uint8_t* end, SampleBatch* batch)
 {
     const __m128i space = _mm_set1_epi8(' '), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
@@ -310,36 +351,36 @@ const uint8_t* TakeBlocks(const uint8_t* p, const uint8_t* end, SampleBatch* bat
     // Kept in locals: stores through uint8_t pointers would otherwise make
     // the compiler reload the count after every sample.
     uint8_t* out = batch->value + batch->count;
-    uint8_t* const full = batch->value + kBatchSize - 16;
-    while (end - p >= 40 && out <= full) {
-        uint32_t separators = 0, zeros = 0, digits = 0;
-        for (int half = 0; half < 2; ++half) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * half));
+    uint8_t* const full = batch->value + kBatchSize - kBlockBytes / 2;
+    while (end - p >= kBlockBytes + 8 && out <= full) {
+        BlockMask separators = 0, zeros = 0, digits = 0;
+        for (int part = 0; part < kBlockBytes / 16; ++part) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
             const __m128i isSeparator =
                 _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, lf));
             const __m128i d = _mm_sub_epi8(v, digitBase);
             const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, nine), d);
-            separators |= uint32_t(_mm_movemask_epi8(isSeparator)) << (16 * half);
-            zeros |= uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) << (16 * half);
-            digits |= uint32_t(_mm_movemask_epi8(isDigit)) << (16 * half);
+            separators |= BlockMask(uint32_t(_mm_movemask_epi8(isSeparator))) << (16 * part);
+            zeros |= BlockMask(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)))) << (16 * part);
+            digits |= BlockMask(uint32_t(_mm_movemask_epi8(isDigit))) << (16 * part);
         }
         if (zeros != 0)
             break;
         // p always follows a separator or a whole token, so a token byte at
         // bit 0 starts a token.
-        const uint32_t tokens = ~separators;
-        uint32_t starts = tokens & ~(tokens << 1);
-        const bool onlyNumbers = (digits | separators) == ~0u;
+        const BlockMask tokens = ~separators;
+        BlockMask starts = tokens & ~(tokens << 1);
+        const bool onlyNumbers = (digits | separators) == BlockMask(~BlockMask(0));
         while (starts != 0) {
             const unsigned at = LowestSetBit(starts);
-            const uint32_t after = separators >> at;
+            const BlockMask after = separators >> at;
             if (after == 0) {
                 batch->count = uint32_t(out - batch->value);
                 return p + at; // the token runs past the block
             }
             const unsigned length = LowestSetBit(after);
             if (!onlyNumbers) {
-                const uint32_t ones = (1u << length) - 1;
+                const BlockMask ones = (BlockMask(1) << length) - 1;
                 if (((digits >> at) & ones) != ones) {
                     batch->count = uint32_t(out - batch->value);
                     return p + at;
@@ -355,7 +396,7 @@ const uint8_t* TakeBlocks(const uint8_t* p, const uint8_t* end, SampleBatch* bat
             }
             starts &= starts - 1;
         }
-        p += 32;
+        p += kBlockBytes;
     }
     batch->count = uint32_t(out - batch->value);
     return p;
@@ -372,7 +413,7 @@ void TopUp(SampleText* text, SampleBatch* batch)
     batch->count = left;
     while (batch->count < kBatchSize) {
 #if PXM_SSE2
-        if (batch->count <= kBatchSize - 16) {
+        if (batch->count <= kBatchSize - kBlockBytes / 2) {
             const uint8_t* before = text->next;
             text->next = TakeBlocks(text->next, text->end, batch);
             if (text->next != before)
@@ -436,6 +477,21 @@ int32_t DecodeSampleText(SampleText* text, uint8_t* destination, PxmProgress pro
     return kPxmSuccess;
 }
 
+// One row into the pixel block. The string move instruction fills the fresh
+// pages of a new block faster than memcpy does row by row, close to what one
+// large copy costs.
+inline void CopyRow(uint8_t* destination, const uint8_t* source, size_t bytes)
+{
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+    __asm__ volatile("rep movsb" : "+D"(destination), "+S"(source), "+c"(bytes) : : "memory");
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+    __movsb(destination, source, bytes);
+#else
+    if (bytes != 0)
+        memcpy(destination, source, bytes);
+#endif
+}
+
 int32_t DecodeRaw(const uint8_t* source, size_t length, uint8_t* destination,
                   PxmProgress progress, intptr_t hostValue, PxmKind kind,
                   int32_t width, int32_t height, size_t rowStride)
@@ -454,8 +510,8 @@ int32_t DecodeRaw(const uint8_t* source, size_t length, uint8_t* destination,
         uint8_t* row = destination + size_t(height - 1 - r) * rowStride;
         if (kind == 6)
             PxmSwapRedBlue(swap, source, row, rowBytes / 3);
-        else if (rowBytes != 0)
-            memcpy(row, source, rowBytes);
+        else
+            CopyRow(row, source, rowBytes);
         source += rowBytes;
         left -= rowBytes;
         if (progress != nullptr && progress(r, height - 1, hostValue) != 0)
