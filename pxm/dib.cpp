@@ -43,6 +43,8 @@ int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout)
         return kPxmInternalError;
     if (header.width < 0 || header.height < 0)
         return kPxmInternalError;
+    if (header.width == 0 && header.height > kPxmMaxEmptyRows)
+        return kPxmInternalError;
     const DibShape shape = kDibShapes[(header.kind - 1) % 3];
     const uint64_t rowBits = uint64_t(header.width) * uint64_t(shape.bitsPerPixel);
     const uint64_t rowStride = (rowBits + 31) / 32 * 4;

@@ -113,9 +113,14 @@ struct PxmDibLayout {
     uint32_t pixelSize;     // rowStride * height
 };
 
+// Most rows that a picture of width 0 may have. Its rows take no bytes of the
+// data, so nothing else bounds their number, and each costs a progress call:
+// a header of a few bytes could otherwise keep the host busy with billions.
+constexpr int32_t kPxmMaxEmptyRows = 65535;
+
 // Every size of the DIB, checked once: 0 when all of them fit; 8 for a kind
-// outside 1 to 6 or a negative width or height; 4 when a byte count does not
-// fit in 32 bits.
+// outside 1 to 6, a negative width or height, or a width of 0 with more than
+// kPxmMaxEmptyRows rows; 4 when a byte count does not fit in 32 bits.
 int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout);
 
 // Writes the bitmap header and the palette into an information block of

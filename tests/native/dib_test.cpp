@@ -13,42 +13,11 @@
 #include <vector>
 
 #include "pxm/pxm.h"
+#include "tests/native/support.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-class ExactBytes {
-public:
-    explicit ExactBytes(const std::string& s) : size_(s.size()), bytes_(new uint8_t[s.size()])
-    {
-        memcpy(bytes_.get(), s.data(), s.size());
-    }
-    const uint8_t* data() const { return bytes_.get(); }
-    size_t size() const { return size_; }
-    std::string str() const { return std::string(reinterpret_cast<const char*>(data()), size_); }
-
-private:
-    size_t size_;
-    std::unique_ptr<uint8_t[]> bytes_;
-};
-
-std::string Escaped(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
-            out += char(c);
-        else {
-            char hex[5];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out + "\"";
-}
 
 uint32_t U32(const uint8_t* p)
 {
@@ -140,6 +109,10 @@ TEST(PlanDib, ChecksEverySizeOnce)
         {5, 1, -1, 8},
         {1, INT32_MIN, 1, 8},
         {6, 1, INT32_MIN, 8},
+        // rows without pixels cost no data, so their number is bounded
+        {5, 0, kPxmMaxEmptyRows, 0, 0, 0},
+        {4, 0, kPxmMaxEmptyRows + 1, 8},
+        {1, 0, INT32_MAX, 8},
         // sizes that do not fit in 32 bits
         {6, INT32_MAX, 1, 4},
         {3, INT32_MAX, 0, 4},
@@ -413,6 +386,7 @@ TEST_F(DecodePictureTest, AllocatesNothingForAPictureItCannotTake)
         {"P5\n\n1 1\n255\n\x01", 8},
         {"P5\n-1 1\n255\n", 8},
         {"P4\n1 -1\n\x80", 8},
+        {"P4\n0 2147483647\n", 8},
         {"P6\n2147483647 1\n255\n", 4},
         {"P5\n65536 65536\n255\n", 4},
     };

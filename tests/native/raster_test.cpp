@@ -12,48 +12,12 @@
 #include <vector>
 
 #include "pxm/pxm.h"
+#include "tests/native/support.h"
 #include "pxm/reference.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-class ExactBytes {
-public:
-    explicit ExactBytes(const std::string& s) : size_(s.size()), bytes_(new uint8_t[s.size()])
-    {
-        memcpy(bytes_.get(), s.data(), s.size());
-    }
-    const uint8_t* data() const { return bytes_.get(); }
-    size_t size() const { return size_; }
-
-private:
-    size_t size_;
-    std::unique_ptr<uint8_t[]> bytes_;
-};
-
-std::string Escaped(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '"' || c == '\\')
-            out += std::string("\\") + char(c);
-        else if (c >= 0x20 && c < 0x7F)
-            out += char(c);
-        else {
-            char hex[5];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out + "\"";
-}
 
 std::string Repeat(const std::string& s, int times)
 {

@@ -9,49 +9,11 @@
 #include <vector>
 
 #include "pxm/pxm.h"
+#include "tests/native/support.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-// The bytes of a string in a heap block of exactly their size, so that the
-// sanitizer reports any read past them.
-class ExactBytes {
-public:
-    explicit ExactBytes(const std::string& s) : size_(s.size()), bytes_(new uint8_t[s.size()])
-    {
-        memcpy(bytes_.get(), s.data(), s.size());
-    }
-    const uint8_t* data() const { return bytes_.get(); }
-    int32_t size() const { return int32_t(size_); }
-
-private:
-    size_t size_;
-    std::unique_ptr<uint8_t[]> bytes_;
-};
-
-std::string Escaped(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '"' || c == '\\')
-            out += std::string("\\") + char(c);
-        else if (c >= 0x20 && c < 0x7F)
-            out += char(c);
-        else {
-            char hex[5];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out + "\"";
-}
 
 constexpr uint32_t kLine = kPxmLineFeed;
 constexpr uint32_t kBlank = kPxmSpace;
@@ -107,7 +69,7 @@ TEST(NextToken, ReadsOnWhereThePreviousReadStopped)
     };
     for (const Case& c : cases) {
         const ExactBytes bytes(c.text);
-        const int32_t length = c.length < 0 ? bytes.size() : c.length;
+        const int32_t length = c.length < 0 ? bytes.length() : c.length;
         EXPECT_EQ(TokensOf(bytes.data(), length, c.start, c.delimiters), c.want)
             << "text: " << Escaped(c.text) << ", length " << length << ", from " << c.start
             << ", delimiters " << c.delimiters;
@@ -118,7 +80,7 @@ TEST(NextToken, EachReadTakesItsOwnDelimiters)
 {
     // as the header parser reads a size line: the line first, then its numbers
     const ExactBytes bytes("P4\n8 1 x\n"s);
-    PxmText text = {bytes.data(), bytes.size(), 0};
+    PxmText text = {bytes.data(), bytes.length(), 0};
     PxmToken token;
     std::vector<std::string> have;
     const uint32_t sets[] = {kLine, kBlank, kBlank, kLine};
@@ -137,7 +99,7 @@ TEST(NextToken, EachReadTakesItsOwnDelimiters)
 TEST(NextToken, LeavesTheTokenAloneWhenNothingIsFound)
 {
     const ExactBytes bytes(" \n "s);
-    PxmText text = {bytes.data(), bytes.size(), 0};
+    PxmText text = {bytes.data(), bytes.length(), 0};
     PxmToken token = {17, 23};
     EXPECT_FALSE(NextToken(&text, kSamples, &token));
     EXPECT_EQ(token.offset, 17);
@@ -196,7 +158,7 @@ TEST(ReadDecimal, TakesTheLeadingDecimalInteger)
     };
     for (const Case& c : cases) {
         const ExactBytes bytes(c.text);
-        const int32_t length = c.length < 0 ? bytes.size() : c.length;
+        const int32_t length = c.length < 0 ? bytes.length() : c.length;
         EXPECT_EQ(ReadDecimal(bytes.data(), length), c.want)
             << "text: " << Escaped(c.text) << ", length " << length;
     }
