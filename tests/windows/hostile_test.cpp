@@ -39,6 +39,10 @@ std::vector<Hostile> HostilePictures()
         {"width that wraps negative", "P5\n4294967295 1\n255\nx", 1, 0, 8},
         {"zero width", "P5\n0 2\n255\n", 1, 0, 0},
         {"zero height", "P6\n2 0\n255\n", 1, 0, 0},
+        // Rows of width 0 cost no data: only a limit keeps this from being
+        // two billion progress calls.
+        {"zero width, two billion rows", "P5\n0 2147483647\n255\n", 1, 0, 8},
+        {"zero width, 65535 rows", "P4\n0 65535\n", 1, 0, 0},
         {"zero by zero ASCII with a sample", "P2\n0 0\n255\n1", 1, 0, 0},
         {"zero by zero ASCII without samples", "P1\n0 0\n", 1, 0, 3},
         {"size that is no number", "P5\nwide tall\n255\n", 1, 0, 0},
