@@ -7,3 +7,17 @@ add_executable(pxm_tests tests/native/text_test.cpp tests/native/header_test.cpp
 target_link_libraries(pxm_tests PRIVATE pxm pxm_reference GTest::gtest_main)
 target_include_directories(pxm_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 gtest_discover_tests(pxm_tests)
+
+# The fuzz targets as plain programs, without libFuzzer: they replay the
+# regression inputs and the seed corpora under the sanitizers of this build.
+# Every regression input goes through both targets.
+include(cmake/seeds.cmake)
+
+foreach(target header picture)
+  add_executable(${target}_replay fuzz/${target}_fuzzer.cpp fuzz/replay_main.cpp)
+  target_link_libraries(${target}_replay PRIVATE pxm)
+  add_test(NAME fuzz_replay_${target}
+    COMMAND ${target}_replay ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/regressions ${KELDA_SEEDS}/${target})
+  # Some regressions were hangs: they fail by running out of time.
+  set_tests_properties(fuzz_replay_${target} PROPERTIES TIMEOUT 120)
+endforeach()
