@@ -13,20 +13,10 @@ public:
     bool IsLimit() const override { return true; }
     bool Decode(const BenchPicture& picture) override
     {
-        // Every input byte read once and every output byte written at least
-        // once: an ASCII text, longer than its DIB, wraps around the block.
-        const size_t size = picture.DibSize();
-        block_ = static_cast<uint8_t*>(malloc(size));
+        block_ = static_cast<uint8_t*>(malloc(picture.DibSize()));
         if (block_ == nullptr)
             return false;
-        const uint8_t* from = picture.bytes.data();
-        size_t left = picture.bytes.size();
-        while (left > 0 && size > 0) {
-            const size_t n = left < size ? left : size;
-            memcpy(block_, from, n);
-            from += n;
-            left -= n;
-        }
+        CopyLikeADecoder(picture, block_);
         return true;
     }
     void Release() override

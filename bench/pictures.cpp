@@ -1,5 +1,8 @@
 #include "bench/pictures.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <cmath>
 
 namespace {
@@ -223,4 +226,31 @@ BenchPicture MakeBenchPicture(const BenchPictureRecipe& recipe)
     else
         WriteRawRaster(&picture);
     return picture;
+}
+
+void CopyLikeADecoder(const BenchPicture& picture, void* block)
+{
+    const size_t size = picture.DibSize();
+    uint8_t* to = static_cast<uint8_t*>(block);
+    const uint8_t* from = picture.bytes.data();
+    size_t left = picture.bytes.size();
+    while (left > 0 && size > 0) {
+        const size_t n = left < size ? left : size;
+        memcpy(to, from, n);
+        from += n;
+        left -= n;
+    }
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double Spread(const std::vector<double>& v)
+{
+    const auto [low, high] = std::minmax_element(v.begin(), v.end());
+    return (*high - *low) / Median(v);
 }

@@ -47,3 +47,14 @@ bool Wanted(const std::string& name, const std::string& filter);
 // ASCII kinds have 1, 2 or 3 digits in equal shares; lines are at most 70
 // characters and every picture row starts a new line, as Netpbm writes them.
 BenchPicture MakeBenchPicture(const BenchPictureRecipe& recipe);
+
+// Copies the picture's bytes into a block of the DIB's size, wrapping around
+// (an ASCII text is longer than its DIB): every input byte read once, every
+// block byte written at least once. The memory limit that decoders are held
+// against.
+void CopyLikeADecoder(const BenchPicture& picture, void* block);
+
+// The median of the times, and how far apart they are against it: a large
+// spread means that other work on the machine got in the way.
+double Median(std::vector<double> v);
+double Spread(const std::vector<double>& v);

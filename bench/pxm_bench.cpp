@@ -66,21 +66,6 @@ double Seconds(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration<double>(to - from).count();
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// How far apart the repetitions are, against the median: a large spread
-// means that other work on the machine got in the way.
-double Spread(const std::vector<double>& v)
-{
-    const auto [low, high] = std::minmax_element(v.begin(), v.end());
-    return (*high - *low) / Median(v);
-}
-
 std::string CpuModel()
 {
     std::ifstream in("/proc/cpuinfo");

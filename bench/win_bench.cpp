@@ -68,21 +68,6 @@ double Now()
     return double(t.QuadPart) / frequency;
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// How far apart the rounds are, against the median: a large spread means
-// that other work on the machine got in the way.
-double Spread(const std::vector<double>& v)
-{
-    const auto [low, high] = std::minmax_element(v.begin(), v.end());
-    return (*high - *low) / Median(v);
-}
-
 std::string ProgramFolder()
 {
     char path[MAX_PATH];
@@ -122,20 +107,10 @@ struct Run {
     {
         switch (method) {
         case kMemcpy: {
-            // Every input byte read once, every DIB byte written at least
-            // once: an ASCII text, longer than its DIB, wraps around.
-            const size_t size = picture.DibSize();
-            block = LocalAlloc(LMEM_FIXED, size);
+            block = LocalAlloc(LMEM_FIXED, picture.DibSize());
             if (block == nullptr)
                 return false;
-            const uint8_t* from = picture.bytes.data();
-            size_t left = picture.bytes.size();
-            while (left > 0 && size > 0) {
-                const size_t n = left < size ? left : size;
-                memcpy(block, from, n);
-                from += n;
-                left -= n;
-            }
+            CopyLikeADecoder(picture, block);
             return true;
         }
         case kReadFile: {

@@ -19,22 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "pxm/pxm.h"
 
 namespace {
-
-[[noreturn]] void Broken(int line, const char* what)
-{
-    fprintf(stderr, "header_fuzzer.cpp:%d: property broken: %s\n", line, what);
-    abort();
-}
-
-// Not assert(): the fuzz build defines NDEBUG.
-#define CHECK(condition)                                                                \
-    do {                                                                                \
-        if (!(condition))                                                               \
-            Broken(__LINE__, #condition);                                               \
-    } while (0)
 
 // A value that no parse produces by chance in a field it leaves alone.
 constexpr int32_t kUntouched = 0x5A5A5A5A;

@@ -32,22 +32,10 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "pxm/pxm.h"
 
 namespace {
-
-[[noreturn]] void Broken(int line, const char* what)
-{
-    fprintf(stderr, "picture_fuzzer.cpp:%d: property broken: %s\n", line, what);
-    abort();
-}
-
-// Not assert(): the fuzz build defines NDEBUG.
-#define CHECK(condition)                                                                \
-    do {                                                                                \
-        if (!(condition))                                                               \
-            Broken(__LINE__, #condition);                                               \
-    } while (0)
 
 // Larger blocks are refused, as an exhausted heap would, to keep runs fast.
 constexpr size_t kBlockCap = size_t(64) << 20;
@@ -314,7 +302,7 @@ void Release(void* block)
             return;
         }
     }
-    Broken(__LINE__, "release of a block that was not handed out");
+    PropertyBroken(__FILE__, __LINE__, "release of a block that was not handed out");
 }
 
 const PxmAllocator kAllocator = {Allocate, Release};

@@ -42,9 +42,9 @@ constexpr ClassTable MakeClassTable()
 {
     ClassTable t = {};
     t.of[0] = kEndByte;
-    t.of[' '] = kSeparatorByte;
-    t.of['\r'] = kSeparatorByte;
-    t.of['\n'] = kSeparatorByte;
+    t.of[uint8_t(' ')] = kSeparatorByte;
+    t.of[uint8_t('\r')] = kSeparatorByte;
+    t.of[uint8_t('\n')] = kSeparatorByte;
     return t;
 }
 
@@ -324,8 +324,6 @@ inline void Append(SampleBatch* batch, uint32_t value)
 typedef uint64_t BlockMask;
 #else
 typedef uint32_t BlockMask;
-#endif
-constexpr int kBlockBytes = int(8 * sizeof(BlockMask));
 
 inline unsigned LowestSetBit(uint32_t v)
 {
@@ -337,6 +335,8 @@ inline unsigned LowestSetBit(uint32_t v)
     return unsigned(__builtin_ctz(v));
 #endif
 }
+#endif
+constexpr int kBlockBytes = int(8 * sizeof(BlockMask));
 
 // Takes the samples of whole blocks while a block and 8 more bytes are left
 // (the last token of a block may be read with 8 bytes), into a batch with

@@ -25,8 +25,6 @@ struct SampleText {
     const uint8_t* runEnd;
 };
 
-constexpr uint32_t kSampleSeparators = kPxmSpace | kPxmCarriageReturn | kPxmLineFeed;
-
 // Finds the next token; false when the text has none left.
 inline bool NextSampleToken(SampleText* text, const uint8_t** start, const uint8_t** stop)
 {
