@@ -71,12 +71,6 @@ bool IsMemoryMode(unsigned int flag)
     return (flag & 7u) != 0;
 }
 
-SHORT ColorDepth(PxmKind kind)
-{
-    static const SHORT kDepths[7] = {0, 1, 8, 24, 1, 8, 24};
-    return kDepths[kind];
-}
-
 void* AllocateForHost(size_t size)
 {
     return LocalAlloc(LMEM_FIXED, size);
@@ -132,7 +126,7 @@ int DescribePicture(const uint8_t* text, size_t length, PictureInfo* info)
     info->xDensity = 0;
     info->yDensity = 0;
     info->commentHandle = commentBlock;
-    info->colorDepth = ColorDepth(header.kind);
+    info->colorDepth = SHORT(PxmBitsPerPixel(header.kind));
     return kPxmSuccess;
 }
 

@@ -37,6 +37,11 @@ void PutColor(uint8_t* entry, uint8_t grey)
 
 } // namespace
 
+int32_t PxmBitsPerPixel(PxmKind kind)
+{
+    return kind >= 1 && kind <= 6 ? kDibShapes[(kind - 1) % 3].bitsPerPixel : 0;
+}
+
 int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout)
 {
     if (header.kind < 1 || header.kind > 6)

@@ -118,6 +118,10 @@ struct PxmDibLayout {
 // a header of a few bytes could otherwise keep the host busy with billions.
 constexpr int32_t kPxmMaxEmptyRows = 65535;
 
+// Bits per pixel of a kind's DIB: 1 (PBM), 8 (PGM) or 24 (PPM); 0 for a kind
+// outside 1 to 6.
+int32_t PxmBitsPerPixel(PxmKind kind);
+
 // Every size of the DIB, checked once: 0 when all of them fit; 8 for a kind
 // outside 1 to 6, a negative width or height, or a width of 0 with more than
 // kPxmMaxEmptyRows rows; 4 when a byte count does not fit in 32 bits.
