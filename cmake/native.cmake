@@ -6,7 +6,8 @@ add_executable(pxm_tests tests/native/text_test.cpp tests/native/header_test.cpp
   tests/native/raster_test.cpp tests/native/dib_test.cpp tests/native/support.cpp)
 target_link_libraries(pxm_tests PRIVATE pxm pxm_reference GTest::gtest_main)
 target_include_directories(pxm_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-gtest_discover_tests(pxm_tests)
+# A test of the core takes well under a second; the timeout catches a hang.
+gtest_discover_tests(pxm_tests PROPERTIES TIMEOUT 120)
 
 # The fuzz targets as plain programs, without libFuzzer: they replay the
 # regression inputs and the seed corpora under the sanitizers of this build.

@@ -36,14 +36,19 @@ target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(plugin_tests kelda)
+# Every test that runs a Windows program carries the label "wine"; the
+# static checks need no Wine and run on every machine. The soak and the
+# threads take a minute under Wine; the timeouts catch hangs, not slowness.
 gtest_discover_tests(plugin_tests
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   DISCOVERY_MODE PRE_TEST
-  DISCOVERY_TIMEOUT 60)
+  DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 600 LABELS wine)
 
 # The DLL's shape: its exports and the DLLs it imports.
 add_test(NAME dll_shape
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-dll $<TARGET_FILE:kelda>)
+set_tests_properties(dll_shape PROPERTIES TIMEOUT 60 LABELS static)
 
 # Pictures written by netpbm and ImageMagick, decoded through the plug-in by
 # spihost, against both toolkits' own reading of them.
@@ -57,6 +62,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   add_test(NAME oracle COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/oracle/run ${CMAKE_BINARY_DIR})
 endif()
+set_tests_properties(oracle PROPERTIES TIMEOUT 1200 LABELS wine)
 
 # The Windows-side benchmark: the plug-in's exports against memcpy and
 # ReadFile under Wine. scripts/bench runs the 32-bit one; it is no test, so
