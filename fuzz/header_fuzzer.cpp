@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "pxm/pxm.h"
+#include "pxm/text.h"
 
 namespace {
 
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         while (i < end && text[i] != ' ')
             ++i;
         CHECK(i > widthStart);
-        CHECK(header.width == ReadDecimal(text + widthStart, int32_t(i - widthStart)));
+        CHECK(header.width == ReadDecimal(text + widthStart, i - widthStart));
         if (i < end)
             ++i;
         while (i < end && (text[i] == ' ' || text[i] == '\r'))
@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         while (i < end && text[i] != ' ' && text[i] != '\r')
             ++i;
         CHECK(i > heightStart);
-        CHECK(header.height == ReadDecimal(text + heightStart, int32_t(i - heightStart)));
+        CHECK(header.height == ReadDecimal(text + heightStart, i - heightStart));
         // Without a maxval the pixel data begins right after the size line.
         if (kind == 1 || kind == 4) {
             size_t offset = 0;

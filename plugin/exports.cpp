@@ -161,7 +161,7 @@ int DecodeMemoryImage(const void* image, HLOCAL* info, HLOCAL* pixels, ProgressC
                       LONG_PTR hostValue)
 {
     const uint8_t* bytes = static_cast<const uint8_t*>(image);
-    return DecodeForHost(bytes, ReadableLength(bytes, size_t(kPxmMaxText)), info, pixels, progress,
+    return DecodeForHost(bytes, ReadableLength(bytes, kMaxInputBytes), info, pixels, progress,
                          hostValue);
 }
 

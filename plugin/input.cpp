@@ -74,7 +74,7 @@ int32_t LoadPicture(HANDLE file, uint8_t** buffer, size_t* length)
         CloseHandle(file);
         return kPxmReadError;
     }
-    if (uint64_t(size.QuadPart) > uint64_t(kPxmMaxText)) {
+    if (uint64_t(size.QuadPart) > uint64_t(kMaxInputBytes)) {
         CloseHandle(file);
         return kPxmOutOfMemory;
     }

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The longest input the plug-in takes, from a file or from memory.
+constexpr size_t kMaxInputBytes = size_t(INT32_MAX) - 1;
+
 // How many bytes, up to `wanted`, can be read from `address` on: the run of
 // committed, readable pages that starts there. The host passes no length
 // with a memory image, so this is the only bound there is.

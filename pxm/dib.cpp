@@ -1,16 +1,8 @@
 // The DIB that the host receives: its sizes, its header and palette, and the
 // whole path from an image to both blocks.
-#include "pxm/pxm.h"
+#include "pxm/kinds.h"
 
 namespace {
-
-struct DibShape {
-    int32_t bitsPerPixel;
-    int32_t paletteEntries;
-};
-
-// By kind group: PBM, PGM, PPM.
-constexpr DibShape kDibShapes[3] = {{1, 2}, {8, 256}, {24, 0}};
 
 constexpr uint32_t kBitmapInfoHeaderSize = 40;
 
@@ -39,27 +31,26 @@ void PutColor(uint8_t* entry, uint8_t grey)
 
 int32_t PxmBitsPerPixel(PxmKind kind)
 {
-    return kind >= 1 && kind <= 6 ? kDibShapes[(kind - 1) % 3].bitsPerPixel : 0;
+    return FactsOf(kind).bitsPerPixel;
 }
 
 int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout)
 {
-    if (header.kind < 1 || header.kind > 6)
+    if (!IsPxmKind(header.kind))
         return kPxmInternalError;
     if (header.width < 0 || header.height < 0)
         return kPxmInternalError;
     if (header.width == 0 && header.height > kPxmMaxEmptyRows)
         return kPxmInternalError;
-    const DibShape shape = kDibShapes[(header.kind - 1) % 3];
-    const uint64_t rowBits = uint64_t(header.width) * uint64_t(shape.bitsPerPixel);
-    const uint64_t rowStride = (rowBits + 31) / 32 * 4;
+    const PxmKindFacts& facts = FactsOf(header.kind);
+    const uint64_t rowStride = DibRowStride(header.kind, uint64_t(header.width));
     const uint64_t pixelSize = rowStride * uint64_t(header.height);
     if (rowStride > uint64_t(INT32_MAX) || pixelSize > uint64_t(UINT32_MAX) ||
         pixelSize > uint64_t(SIZE_MAX))
         return kPxmOutOfMemory;
-    layout->bitsPerPixel = shape.bitsPerPixel;
-    layout->paletteEntries = shape.paletteEntries;
-    layout->infoSize = kBitmapInfoHeaderSize + 4 * uint32_t(shape.paletteEntries) + 4;
+    layout->bitsPerPixel = facts.bitsPerPixel;
+    layout->paletteEntries = facts.paletteEntries;
+    layout->infoSize = kBitmapInfoHeaderSize + 4 * uint32_t(facts.paletteEntries) + 4;
     layout->rowStride = int32_t(rowStride);
     layout->pixelSize = uint32_t(pixelSize);
     return kPxmSuccess;

@@ -13,52 +13,56 @@
 // would have cut as the end of the text for the maxval read.
 #include <cstring>
 
+#include "pxm/kinds.h"
 #include "pxm/text.h"
 
 namespace {
 
+// The header's reads go no further than this, so that dataOffset, which
+// counts from the start of the text, fits in its 32 bits.
+constexpr size_t kMaxHeaderText = size_t(INT32_MAX) - 1;
+
 struct SizeLine {
-    int32_t end;       // first byte after the size line: its line feed or the end
-    int32_t widthCut;  // delimiter that ended the width token, or -1
-    int32_t heightCut; // delimiter that ended the height token, or -1
+    const uint8_t* end;       // first byte after the size line: its line feed or the end
+    const uint8_t* widthCut;  // delimiter that ended the width token, or null
+    const uint8_t* heightCut; // delimiter that ended the height token, or null
 };
 
 // Where the maxval read, starting at `from`, meets the first byte that the
 // reads before it cut: a delimiter after the width or the height, or a line
 // feed that ended one of the lines (every line feed up to the size line's
 // own that follows a byte of a line). `end` when there is none.
-int32_t FirstCutFrom(const uint8_t* bytes, int32_t end, int32_t from,
-                     const SizeLine& size)
+const uint8_t* FirstCutFrom(const uint8_t* text, const uint8_t* end, const uint8_t* from,
+                            const SizeLine& size)
 {
-    const int32_t last = size.end < end ? size.end : end - 1;
-    for (int32_t i = from; i <= last; ++i) {
-        if (i == size.widthCut || i == size.heightCut)
-            return i;
-        if (bytes[i] == '\n' && i > 0 && bytes[i - 1] != '\n')
-            return i;
+    for (const uint8_t* p = from; p != end && p <= size.end; ++p) {
+        if (p == size.widthCut || p == size.heightCut)
+            return p;
+        if (*p == '\n' && p != text && p[-1] != '\n')
+            return p;
     }
     return end;
 }
 
-PxmKind MagicKind(const uint8_t* bytes, const PxmToken& line)
+PxmKind MagicKind(const PxmSpan& line)
 {
-    if (line.length < 2 || bytes[line.offset] != 'P')
+    if (LengthOf(line) < 2 || line.start[0] != 'P')
         return 0;
-    const uint8_t digit = bytes[line.offset + 1];
+    const uint8_t digit = line.start[1];
     return digit >= '1' && digit <= '6' ? PxmKind(digit - '0') : 0;
 }
 
-void AppendComment(char* comments, int32_t capacity, int32_t* used,
-                   const uint8_t* line, int32_t length)
+void AppendComment(char* comments, int32_t capacity, int32_t* used, const PxmSpan& line)
 {
     // The line goes in whole or not at all, with room for its line feed
     // and the terminating zero.
-    if (int64_t(length) + *used + 1 >= capacity)
+    const size_t length = LengthOf(line);
+    if (uint64_t(length) + uint64_t(*used) + 1 >= uint64_t(capacity))
         return;
-    memcpy(comments + *used, line, size_t(length));
-    comments[*used + length] = '\n';
-    comments[*used + length + 1] = 0;
-    *used += length + 1;
+    memcpy(comments + *used, line.start, length);
+    comments[*used + int32_t(length)] = '\n';
+    comments[*used + int32_t(length) + 1] = 0;
+    *used += int32_t(length) + 1;
 }
 
 PxmKind Reject(PxmHeader* header)
@@ -70,62 +74,64 @@ PxmKind Reject(PxmHeader* header)
 
 } // namespace
 
-PxmKind ParsePxmHeader(const uint8_t* bytes, size_t length, char* comments,
-                       int32_t capacity, PxmHeader* header)
+PxmKind ParsePxmHeader(const uint8_t* bytes, size_t length, char* comments, int32_t capacity,
+                       PxmHeader* header)
 {
-    const int32_t end = length > size_t(kPxmMaxText) ? kPxmMaxText : int32_t(length);
+    const uint8_t* const end = bytes + (length > kMaxHeaderText ? kMaxHeaderText : length);
     int32_t used = 0;
     if (comments != nullptr)
         while (used < capacity && comments[used] != 0)
             ++used;
 
-    PxmText text = {bytes, end, 0};
-    PxmToken line;
+    PxmCursor text = {bytes, end};
+    PxmSpan line;
     if (!NextToken(&text, kPxmLineFeed, &line))
         return Reject(header);
-    const PxmKind kind = MagicKind(bytes, line);
+    const PxmKind kind = MagicKind(line);
     if (kind == 0)
         return Reject(header);
-    int32_t offset = line.length + 1;
+    // Bytes counted from the start of the text; never more than kMaxHeaderText + 1.
+    size_t offset = LengthOf(line) + 1;
 
     if (!NextToken(&text, kPxmLineFeed, &line))
         return Reject(header);
-    offset += line.length + 1;
-    while (bytes[line.offset] == '#') {
+    offset += LengthOf(line) + 1;
+    while (line.start[0] == '#') {
         if (comments != nullptr)
-            AppendComment(comments, capacity, &used, bytes + line.offset, line.length);
+            AppendComment(comments, capacity, &used, line);
         if (!NextToken(&text, kPxmLineFeed, &line))
             return Reject(header);
-        offset += line.length + 1;
+        offset += LengthOf(line) + 1;
     }
 
-    SizeLine size = {line.offset + line.length, -1, -1};
-    PxmText sizeText = {bytes, size.end, line.offset};
-    PxmToken width, height;
+    SizeLine size = {line.stop, nullptr, nullptr};
+    PxmCursor sizeText = {line.start, size.end};
+    PxmSpan width, height;
     if (!NextToken(&sizeText, kPxmSpace, &width))
         return Reject(header);
-    if (width.offset + width.length < size.end)
-        size.widthCut = width.offset + width.length;
+    if (width.stop != size.end)
+        size.widthCut = width.stop;
     if (!NextToken(&sizeText, kPxmSpace | kPxmCarriageReturn | kPxmLineFeed, &height))
         return Reject(header);
-    if (height.offset + height.length < size.end)
-        size.heightCut = height.offset + height.length;
+    if (height.stop != size.end)
+        size.heightCut = height.stop;
 
     header->kind = kind;
-    header->width = ReadDecimal(bytes + width.offset, width.length);
-    header->height = ReadDecimal(bytes + height.offset, height.length);
+    header->width = ReadDecimal(width.start, LengthOf(width));
+    header->height = ReadDecimal(height.start, LengthOf(height));
 
-    if (kind != 1 && kind != 4) {
-        const int32_t from = offset < end ? offset : end;
-        PxmText maxvalText = {bytes, FirstCutFrom(bytes, end, from, size), from};
-        PxmToken maxval;
+    const size_t textLength = size_t(end - bytes);
+    if (FactsOf(kind).hasMaxval) {
+        const uint8_t* from = offset < textLength ? bytes + offset : end;
+        PxmCursor maxvalText = {from, FirstCutFrom(bytes, end, from, size)};
+        PxmSpan maxval;
         if (!NextToken(&maxvalText, kPxmSpace | kPxmLineFeed, &maxval))
             return Reject(header);
-        offset += maxval.length + 1;
-        if (ReadDecimal(bytes + maxval.offset, maxval.length) != 255)
+        offset += LengthOf(maxval) + 1;
+        if (ReadDecimal(maxval.start, LengthOf(maxval)) != 255)
             header->kind = 0;
     }
     // A header that ends the text would count one byte past its end.
-    header->dataOffset = offset < end ? offset : end;
+    header->dataOffset = int32_t(offset < textLength ? offset : textLength);
     return header->kind;
 }

@@ -34,48 +34,12 @@ enum : int32_t {
     kPxmInternalError = 8,   // unsupported header, impossible size or kind
 };
 
-// Delimiter sets of NextToken, ORed together.
-enum : uint32_t {
-    kPxmSpace = 1,
-    kPxmCarriageReturn = 2,
-    kPxmLineFeed = 4,
-};
-
-// A bounded text and the position where the next NextToken read continues.
-// The text ends at `length` or at its first zero byte, whichever comes first.
-struct PxmText {
-    const uint8_t* bytes;
-    int32_t length;
-    int32_t position;
-};
-
-// A token: `length` bytes from `offset` of the text.
-struct PxmToken {
-    int32_t offset;
-    int32_t length;
-};
-
-// Skips the delimiters at the text's position, then takes the run of bytes up
-// to the next delimiter or the end of the text as the token. Afterwards the
-// position is just after the delimiter that ended the token (at the end of
-// the text when the text ended it). Returns false, with the position at the
-// end of the text, when no token is left.
-bool NextToken(PxmText* text, uint32_t delimiters, PxmToken* token);
-
-// The decimal integer at the start of `length` bytes: skips 0x09 to 0x0D and
-// blanks, takes one optional sign, then digits; wraps in 32 bits; 0 when
-// there is no digit.
-int32_t ReadDecimal(const uint8_t* bytes, int32_t length);
-
 struct PxmHeader {
     PxmKind kind;
     int32_t width;      // as read, not validated
     int32_t height;     // as read, not validated
     int32_t dataOffset; // first byte of the pixel data; never past the text
 };
-
-// Longest text a caller may hand over; longer inputs are cut to it.
-constexpr int32_t kPxmMaxText = INT32_MAX - 1;
 
 // Room for the comment text that the information query hands to the host.
 constexpr int32_t kPxmCommentCapacity = 2000;

@@ -1,41 +1,32 @@
-// Text helpers shared by the header parser and the ASCII raster decoders.
+// The tokenizer and the decimal reader shared by the header parser and the
+// ASCII raster readers.
 #include "pxm/text.h"
 
-// The delimiter set that each byte belongs to; 0 for every other byte.
-const uint8_t kPxmDelimiterOf[256] = {
-    /* 0x00 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kPxmLineFeed, 0, 0,
-    /* 0x0D */ kPxmCarriageReturn, 0, 0,
-    /* 0x10 */ 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    /* 0x20 */ kPxmSpace,
-};
-
-bool NextToken(PxmText* text, uint32_t delimiters, PxmToken* token)
+bool NextToken(PxmCursor* text, uint8_t delimiters, PxmSpan* token)
 {
-    const uint8_t* bytes = text->bytes;
-    const int32_t end = text->length;
-    int32_t i = text->position;
-    if (i > end)
-        i = end;
-    while (i < end && bytes[i] != 0 && (kPxmDelimiterOf[bytes[i]] & delimiters))
-        ++i;
-    if (i == end || bytes[i] == 0) {
-        text->position = i;
+    const uint8_t* p = text->next;
+    const uint8_t* const end = text->end;
+    while (p != end && (kPxmByteClass.of[*p] & delimiters) != 0)
+        ++p;
+    if (p == end || *p == 0) {
+        text->next = p;
         return false;
     }
-    const int32_t start = i;
-    while (i < end && bytes[i] != 0 && !(kPxmDelimiterOf[bytes[i]] & delimiters))
-        ++i;
-    token->offset = start;
-    token->length = i - start;
+    const uint8_t* const start = p;
+    const uint8_t stops = delimiters | kPxmEndOfText;
+    while (p != end && (kPxmByteClass.of[*p] & stops) == 0)
+        ++p;
+    token->start = start;
+    token->stop = p;
     // Step over the delimiter that ended the token; a zero byte or the end
-    // ends the text, so the position stays there.
-    text->position = (i < end && bytes[i] != 0) ? i + 1 : i;
+    // ends the text, so the cursor stays there.
+    text->next = (p != end && *p != 0) ? p + 1 : p;
     return true;
 }
 
-int32_t ReadDecimal(const uint8_t* bytes, int32_t length)
+int32_t ReadDecimal(const uint8_t* bytes, size_t length)
 {
-    int32_t i = 0;
+    size_t i = 0;
     while (i < length && IsPxmBlank(bytes[i]))
         ++i;
     bool negative = false;

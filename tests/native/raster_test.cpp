@@ -13,7 +13,7 @@
 
 #include "pxm/pxm.h"
 #include "tests/native/support.h"
-#include "pxm/reference.h"
+#include "tests/reference/reference.h"
 
 using namespace std::string_literals;
 

@@ -8,28 +8,29 @@
 #include <string>
 #include <vector>
 
-#include "pxm/pxm.h"
+#include "pxm/text.h"
 #include "tests/native/support.h"
 
 using namespace std::string_literals;
 
 namespace {
 
-constexpr uint32_t kLine = kPxmLineFeed;
-constexpr uint32_t kBlank = kPxmSpace;
-constexpr uint32_t kSamples = kPxmSpace | kPxmCarriageReturn | kPxmLineFeed;
+constexpr uint8_t kLine = kPxmLineFeed;
+constexpr uint8_t kBlank = kPxmSpace;
+constexpr uint8_t kSamples = kPxmSpace | kPxmCarriageReturn | kPxmLineFeed;
 
-// Every token that repeated reads find, each with the position after it, and
-// the position after the read that found nothing.
-std::string TokensOf(const uint8_t* bytes, int32_t length, int32_t start, uint32_t delimiters)
+// Every token that repeated reads find, as offset+length, each with the
+// position after it, and the position after the read that found nothing. A
+// start past the end starts at the end.
+std::string TokensOf(const uint8_t* bytes, int32_t length, int32_t start, uint8_t delimiters)
 {
-    PxmText text = {bytes, length, start};
-    PxmToken token;
+    PxmCursor text = {bytes + (start < length ? start : length), bytes + length};
+    PxmSpan token;
     std::string out;
     while (NextToken(&text, delimiters, &token))
-        out += std::to_string(token.offset) + "+" + std::to_string(token.length) + "->" +
-               std::to_string(text.position) + " ";
-    return out + "end@" + std::to_string(text.position);
+        out += std::to_string(token.start - bytes) + "+" + std::to_string(LengthOf(token)) + "->" +
+               std::to_string(text.next - bytes) + " ";
+    return out + "end@" + std::to_string(text.next - bytes);
 }
 
 TEST(NextToken, ReadsOnWhereThePreviousReadStopped)
@@ -38,7 +39,7 @@ TEST(NextToken, ReadsOnWhereThePreviousReadStopped)
         std::string text;
         int32_t length; // -1: the whole text
         int32_t start;
-        uint32_t delimiters;
+        uint8_t delimiters;
         const char* want; // offset+length->position of each token, then the final position
     };
     const Case cases[] = {
@@ -80,31 +81,31 @@ TEST(NextToken, EachReadTakesItsOwnDelimiters)
 {
     // as the header parser reads a size line: the line first, then its numbers
     const ExactBytes bytes("P4\n8 1 x\n"s);
-    PxmText text = {bytes.data(), bytes.length(), 0};
-    PxmToken token;
+    PxmCursor text = {bytes.data(), bytes.data() + bytes.size()};
+    PxmSpan token;
     std::vector<std::string> have;
-    const uint32_t sets[] = {kLine, kBlank, kBlank, kLine};
-    for (uint32_t set : sets) {
+    const uint8_t sets[] = {kLine, kBlank, kBlank, kLine};
+    for (uint8_t set : sets) {
         ASSERT_TRUE(NextToken(&text, set, &token)) << "after: " << ::testing::PrintToString(have);
-        have.push_back(std::string(reinterpret_cast<const char*>(bytes.data()) + token.offset,
-                                   size_t(token.length)) +
-                       "@" + std::to_string(text.position));
+        have.push_back(std::string(reinterpret_cast<const char*>(token.start), LengthOf(token)) +
+                       "@" + std::to_string(text.next - bytes.data()));
     }
     const std::vector<std::string> want = {"P4@3", "8@5", "1@7", "x@9"};
     EXPECT_EQ(have, want);
     EXPECT_FALSE(NextToken(&text, kSamples, &token));
-    EXPECT_EQ(text.position, 9);
+    EXPECT_EQ(text.next - bytes.data(), 9);
 }
 
 TEST(NextToken, LeavesTheTokenAloneWhenNothingIsFound)
 {
     const ExactBytes bytes(" \n "s);
-    PxmText text = {bytes.data(), bytes.length(), 0};
-    PxmToken token = {17, 23};
+    PxmCursor text = {bytes.data(), bytes.data() + bytes.size()};
+    const uint8_t marker[2] = {0, 0};
+    PxmSpan token = {marker, marker + 1};
     EXPECT_FALSE(NextToken(&text, kSamples, &token));
-    EXPECT_EQ(token.offset, 17);
-    EXPECT_EQ(token.length, 23);
-    EXPECT_EQ(text.position, 3);
+    EXPECT_EQ(token.start, marker);
+    EXPECT_EQ(token.stop, marker + 1);
+    EXPECT_EQ(text.next - bytes.data(), 3);
 }
 
 TEST(ReadDecimal, TakesTheLeadingDecimalInteger)
@@ -159,7 +160,7 @@ TEST(ReadDecimal, TakesTheLeadingDecimalInteger)
     for (const Case& c : cases) {
         const ExactBytes bytes(c.text);
         const int32_t length = c.length < 0 ? bytes.length() : c.length;
-        EXPECT_EQ(ReadDecimal(bytes.data(), length), c.want)
+        EXPECT_EQ(ReadDecimal(bytes.data(), size_t(length)), c.want)
             << "text: " << Escaped(c.text) << ", length " << length;
     }
 }
