@@ -7,7 +7,6 @@
 #include <intrin.h>
 #define PXM_TARGET(features)
 #else
-#include <cpuid.h>
 #define PXM_TARGET(features) __attribute__((target(features)))
 #endif
 #endif
@@ -35,37 +34,32 @@ struct Cpu {
 
 Cpu DetectCpu()
 {
-    Cpu cpu = {false, false};
-    unsigned int regs[4] = {0, 0, 0, 0}; // eax, ebx, ecx, edx
 #if defined(_MSC_VER)
+    Cpu cpu = {false, false};
     int r[4];
     __cpuid(r, 0);
-    const unsigned int maxLeaf = unsigned(r[0]);
+    const int maxLeaf = r[0];
     __cpuid(r, 1);
-    for (int i = 0; i < 4; ++i)
-        regs[i] = unsigned(r[i]);
-#else
-    const unsigned int maxLeaf = __get_cpuid_max(0, nullptr);
-    if (maxLeaf < 1 || !__get_cpuid(1, &regs[0], &regs[1], &regs[2], &regs[3]))
-        return cpu;
-#endif
-    cpu.ssse3 = (regs[2] & (1u << 9)) != 0;
-    const bool osSavesYmm = (regs[2] & (1u << 27)) != 0 && (regs[2] & (1u << 28)) != 0;
+    cpu.ssse3 = (r[2] & (1 << 9)) != 0;
+    // AVX2 needs the operating system to save the YMM registers too.
+    const bool osSavesYmm = (r[2] & (1 << 27)) != 0 && (r[2] & (1 << 28)) != 0;
     if (!osSavesYmm || maxLeaf < 7)
         return cpu;
-#if defined(_MSC_VER)
     const unsigned long long xcr0 = _xgetbv(0);
     __cpuidex(r, 7, 0);
-    const unsigned int leaf7ebx = unsigned(r[1]);
+    cpu.avx2 = (xcr0 & 6) == 6 && (r[1] & (1 << 5)) != 0;
+    return cpu;
 #else
-    unsigned int xcr0lo, xcr0hi;
-    __asm__("xgetbv" : "=a"(xcr0lo), "=d"(xcr0hi) : "c"(0));
-    const unsigned long long xcr0 = xcr0lo | (static_cast<unsigned long long>(xcr0hi) << 32);
-    unsigned int a, leaf7ebx, c, d;
-    __cpuid_count(7, 0, a, leaf7ebx, c, d);
+    // These also check that the operating system saves the YMM registers.
+    __builtin_cpu_init();
+    return {__builtin_cpu_supports("ssse3") != 0, __builtin_cpu_supports("avx2") != 0};
 #endif
-    // The operating system must save the YMM registers for AVX2 to be usable.
-    cpu.avx2 = (xcr0 & 6) == 6 && (leaf7ebx & (1u << 5)) != 0;
+}
+
+// The processor does not change while the process runs: asked once.
+const Cpu& ThisCpu()
+{
+    static const Cpu cpu = DetectCpu();
     return cpu;
 }
 
@@ -114,7 +108,7 @@ bool PxmSwapPathAvailable(PxmSwapPath path)
     if (path == kPxmSwapPortable)
         return true;
 #if PXM_X86
-    const Cpu cpu = DetectCpu();
+    const Cpu& cpu = ThisCpu();
     return path == kPxmSwapSsse3 ? cpu.ssse3 : path == kPxmSwapAvx2 ? cpu.avx2 : false;
 #else
     return false;
@@ -124,7 +118,7 @@ bool PxmSwapPathAvailable(PxmSwapPath path)
 PxmSwapPath PxmBestSwapPath()
 {
 #if PXM_X86
-    const Cpu cpu = DetectCpu();
+    const Cpu& cpu = ThisCpu();
     return cpu.avx2 ? kPxmSwapAvx2 : cpu.ssse3 ? kPxmSwapSsse3 : kPxmSwapPortable;
 #else
     return kPxmSwapPortable;
