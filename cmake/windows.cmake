@@ -27,7 +27,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
-  tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp
+  tests/windows/bounds_test.cpp tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp
   tests/native/swap_test.cpp)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   target_sources(plugin_tests PRIVATE tests/windows/unicode_test.cpp)

@@ -3,8 +3,11 @@
 // The bytes are parsed from a heap block of exactly their size, so that
 // AddressSanitizer reports a read one byte past them. Besides surviving, the
 // parser must keep these properties:
-// - the kind is 0 to 6, and a nonzero kind is the digit of the magic;
+// - kind, width, height and dataOffset are those of the traditional reader
+//   (tests/reference), which cuts a copy of the text in place;
 // - dataOffset lies within the bytes;
+// - when the parse says that it did not run into the end of the bytes, more
+//   bytes after them change nothing;
 // - the comment text stays zero-terminated inside the buffer, keeps what the
 //   buffer held before, and is exactly the comment lines that fit, both with
 //   the information query's 2000 bytes and with a small capacity taken from
@@ -20,7 +23,8 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "pxm/text.h"
+#include "pxm/pxm.h"
+#include "tests/reference/header_reference.h"
 
 namespace {
 
@@ -87,7 +91,7 @@ PxmHeader ParseWithComments(const uint8_t* text, size_t length, int32_t capacity
     char* comments = new char[size_t(capacity)];
     memset(comments, 0, size_t(capacity));
     memset(comments, 'x', size_t(prefix));
-    PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched};
+    PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched, false};
     const PxmKind kind = ParsePxmHeader(text, length, comments, capacity, &header);
     CHECK(kind == header.kind);
 
@@ -119,59 +123,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         memcpy(text, data, size);
     const std::vector<uint8_t> pristine(data, data + size);
 
-    PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched};
+    PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched, false};
     const PxmKind kind = ParsePxmHeader(text, size, nullptr, 0, &header);
     CHECK(kind == header.kind);
     CHECK(kind >= 0 && kind <= 6);
     CHECK(header.dataOffset >= 0 && size_t(header.dataOffset) <= size);
 
-    // The magic: the first two bytes of the first line, line feeds before it
-    // skipped.
+    // The traditional reader, which cuts a copy of the text in place, must
+    // read the same header: kind, size, offset, and so whether a maxval is
+    // accepted, for every kind.
+    const ReferenceHeader reference = ReadReferenceHeader(text, size);
+    CHECK(header.kind == reference.kind);
+    CHECK(header.dataOffset == reference.dataOffset);
+    if (reference.sizeRead) {
+        CHECK(header.width == reference.width);
+        CHECK(header.height == reference.height);
+    } else {
+        CHECK(header.width == kUntouched && header.height == kUntouched);
+    }
+
+    // A parse that did not run into the end of the bytes would read the
+    // same whatever followed them.
+    if (!header.reachedEnd) {
+        static const char* const kMore[] = {"0", "\n", " ", "9 9\n255\n", "#\n"};
+        for (const char* more : kMore) {
+            const size_t extra = strlen(more);
+            uint8_t* longer = new uint8_t[size + extra];
+            if (size != 0)
+                memcpy(longer, text, size);
+            memcpy(longer + size, more, extra);
+            PxmHeader longerHeader = {kUntouched, kUntouched, kUntouched, kUntouched, false};
+            ParsePxmHeader(longer, size + extra, nullptr, 0, &longerHeader);
+            CHECK(SameHeader(longerHeader, header));
+            delete[] longer;
+        }
+    }
+
     const std::vector<Line> lines = LinesOf(text, size);
     const bool magicMatches = !lines.empty() && lines[0].length >= 2 &&
                               text[lines[0].offset] == 'P' &&
                               text[lines[0].offset + 1] >= '1' && text[lines[0].offset + 1] <= '6';
-    const PxmKind magic = magicMatches ? PxmKind(text[lines[0].offset + 1] - '0') : 0;
-    if (kind != 0)
-        CHECK(kind == magic);
-    if (!magicMatches) {
-        CHECK(header.dataOffset == 0);
-        CHECK(header.width == kUntouched && header.height == kUntouched);
-    }
-
-    // The size line: the first line after the magic that is no comment.
-    size_t sizeLine = 1;
-    while (sizeLine < lines.size() && text[lines[sizeLine].offset] == '#')
-        ++sizeLine;
-    if (kind != 0) {
-        CHECK(sizeLine < lines.size());
-        const Line& line = lines[sizeLine];
-        size_t i = line.offset;
-        const size_t end = line.offset + line.length;
-        while (i < end && text[i] == ' ')
-            ++i;
-        const size_t widthStart = i;
-        while (i < end && text[i] != ' ')
-            ++i;
-        CHECK(i > widthStart);
-        CHECK(header.width == ReadDecimal(text + widthStart, i - widthStart));
-        if (i < end)
-            ++i;
-        while (i < end && (text[i] == ' ' || text[i] == '\r'))
-            ++i;
-        const size_t heightStart = i;
-        while (i < end && text[i] != ' ' && text[i] != '\r')
-            ++i;
-        CHECK(i > heightStart);
-        CHECK(header.height == ReadDecimal(text + heightStart, i - heightStart));
-        // Without a maxval the pixel data begins right after the size line.
-        if (kind == 1 || kind == 4) {
-            size_t offset = 0;
-            for (size_t n = 0; n <= sizeLine; ++n)
-                offset += lines[n].length + 1;
-            CHECK(size_t(header.dataOffset) == (offset < size ? offset : size));
-        }
-    }
 
     // The information query's buffer, and a small one whose capacity and
     // earlier text the input chooses.
@@ -185,9 +176,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CHECK(SameHeader(withSmall, header));
 
     // The same bytes again: the same answer.
-    PxmHeader again = {kUntouched, kUntouched, kUntouched, kUntouched};
+    PxmHeader again = {kUntouched, kUntouched, kUntouched, kUntouched, false};
     CHECK(ParsePxmHeader(text, size, nullptr, 0, &again) == kind);
     CHECK(SameHeader(again, header));
+    CHECK(again.reachedEnd == header.reachedEnd);
 
     CHECK(size == 0 || memcmp(text, pristine.data(), size) == 0);
     delete[] text;

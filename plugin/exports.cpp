@@ -8,7 +8,6 @@
 // they outlive the plug-in, which hosts often unload before using them.
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "plugin/input.h"
@@ -33,9 +32,6 @@ const char* const kInformation[] = {
 };
 const char* const kPatterns[] = {"*.pbm", "*.pgm", "*.ppm"};
 const char* const kFormatNames[] = {"PBM (ascii/raw)", "PGM (ascii/raw)", "PPM (ascii/raw)"};
-
-// Bytes that the probe reads from a file handle.
-constexpr DWORD kProbeSize = 100;
 
 // The header must end within this many bytes for the information query.
 constexpr size_t kHeaderWindow = 2000;
@@ -83,32 +79,31 @@ void ReleaseForHost(void* block)
 
 const PxmAllocator kHostAllocator = {AllocateForHost, ReleaseForHost};
 
-int Probe(ULONG_PTR source)
+size_t ReadProbeHandle(uintptr_t handle, uint8_t* buffer, size_t capacity)
 {
-    uint8_t probe[kProbeSize] = {};
-    const uint8_t* data = probe;
-    size_t length = kProbeSize;
-    // Values below 0x10000 are never addresses: the host passes a handle.
-    if ((source >> 16) == 0) {
-        DWORD got = 0;
-        ReadFile(reinterpret_cast<HANDLE>(source), probe, kProbeSize, &got, nullptr);
-    } else {
-        data = reinterpret_cast<const uint8_t*>(source);
-        length = ReadableLength(data, 4);
-    }
-    if (length < 3 || data[0] != 'P' || data[1] < '1' || data[1] > '6')
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle), buffer, DWORD(capacity), &got, nullptr))
         return 0;
-    if (data[2] == '\n')
-        return 1;
-    return data[2] == '\r' && length >= 4 && data[3] == '\n' ? 1 : 0;
+    return got;
 }
 
-// Fills the host's record from the first bytes of a picture.
-int DescribePicture(const uint8_t* text, size_t length, PictureInfo* info)
+size_t ReadableAt(uintptr_t address, size_t wanted)
+{
+    return ReadableLength(reinterpret_cast<const void*>(address), wanted);
+}
+
+const PxmProbeReader kProbeReader = {ReadProbeHandle, ReadableAt};
+
+// Fills the host's record from the first bytes of a picture, at most the
+// window's. `cut`: the picture goes on past them, so a header that runs
+// into their end is not known (its last token may be cut), and is refused.
+int DescribePicture(const uint8_t* text, size_t length, bool cut, PictureInfo* info)
 {
     char comments[kPxmCommentCapacity] = {};
     PxmHeader header;
     if (ParsePxmHeader(text, length, comments, kPxmCommentCapacity, &header) == 0)
+        return kPxmInternalError;
+    if (cut && header.reachedEnd)
         return kPxmInternalError;
 
     HLOCAL commentBlock = nullptr;
@@ -130,10 +125,13 @@ int DescribePicture(const uint8_t* text, size_t length, PictureInfo* info)
     return kPxmSuccess;
 }
 
-int DescribeMemoryImage(const void* image, PictureInfo* info)
+// One byte past the window tells whether the picture goes on past it.
+int DescribeMemoryImage(const void* image, LONG_PTR hostLength, PictureInfo* info)
 {
     const uint8_t* text = static_cast<const uint8_t*>(image);
-    return DescribePicture(text, ReadableLength(text, kHeaderWindow), info);
+    const size_t length = MemoryImageLength(text, hostLength, kHeaderWindow + 1);
+    return DescribePicture(text, length < kHeaderWindow ? length : kHeaderWindow,
+                           length > kHeaderWindow, info);
 }
 
 // The header must end within the first bytes of the file: only those are read.
@@ -141,10 +139,14 @@ int DescribeFile(HANDLE file, PictureInfo* info)
 {
     if (file == INVALID_HANDLE_VALUE)
         return kPxmReadError;
-    uint8_t window[kHeaderWindow];
-    const size_t length = ReadUpTo(file, window, kHeaderWindow);
+    uint8_t window[kHeaderWindow + 1];
+    size_t length = 0;
+    const bool read = ReadUpTo(file, window, sizeof window, &length);
     CloseHandle(file);
-    return DescribePicture(window, length, info);
+    if (!read)
+        return kPxmReadError;
+    return DescribePicture(window, length < kHeaderWindow ? length : kHeaderWindow,
+                           length > kHeaderWindow, info);
 }
 
 // The handles go to the host's variables as soon as both blocks exist,
@@ -157,24 +159,27 @@ int DecodeForHost(const uint8_t* bytes, size_t length, HLOCAL* info, HLOCAL* pix
                          reinterpret_cast<void**>(pixels));
 }
 
-int DecodeMemoryImage(const void* image, HLOCAL* info, HLOCAL* pixels, ProgressCallback progress,
-                      LONG_PTR hostValue)
+int DecodeMemoryImage(const void* image, LONG_PTR hostLength, HLOCAL* info, HLOCAL* pixels,
+                      ProgressCallback progress, LONG_PTR hostValue)
 {
     const uint8_t* bytes = static_cast<const uint8_t*>(image);
-    return DecodeForHost(bytes, ReadableLength(bytes, kMaxInputBytes), info, pixels, progress,
-                         hostValue);
+    return DecodeForHost(bytes, MemoryImageLength(bytes, hostLength, kMaxInputBytes), info, pixels,
+                         progress, hostValue);
 }
 
+// The file is decoded as it is read, a chunk at a time into one buffer, the
+// rows straight into the pixel block: no copy of the whole file is made.
 int DecodeFile(HANDLE file, HLOCAL* info, HLOCAL* pixels, ProgressCallback progress,
                LONG_PTR hostValue)
 {
-    uint8_t* buffer = nullptr;
-    size_t length = 0;
-    const int32_t loaded = LoadPicture(file, &buffer, &length);
-    if (loaded != kPxmSuccess)
-        return loaded;
-    const int result = DecodeForHost(buffer, length, info, pixels, progress, hostValue);
-    free(buffer);
+    PxmStream stream;
+    int result = FileStream(file, &stream);
+    if (result == kPxmSuccess)
+        result = DecodePictureStream(stream, kHostAllocator, reinterpret_cast<PxmProgress>(progress),
+                                     intptr_t(hostValue), reinterpret_cast<void**>(info),
+                                     reinterpret_cast<void**>(pixels));
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     return result;
 }
 
@@ -192,22 +197,25 @@ KELDA_EXPORT int __stdcall GetPluginInfo(int number, LPSTR buffer, int capacity)
 
 KELDA_EXPORT int __stdcall IsSupported(LPCSTR, ULONG_PTR source)
 {
-    return Probe(source);
+    return ProbePicture(source, kProbeReader);
 }
 
-KELDA_EXPORT int __stdcall GetPictureInfo(LPCSTR image, LONG_PTR, unsigned int flag,
+// In memory mode, argument 2 is the length of the image when it is positive;
+// in file mode it plays no part: the file is read from its first byte.
+KELDA_EXPORT int __stdcall GetPictureInfo(LPCSTR image, LONG_PTR length, unsigned int flag,
                                           PictureInfo* info)
 {
-    return IsMemoryMode(flag) ? DescribeMemoryImage(image, info)
+    return IsMemoryMode(flag) ? DescribeMemoryImage(image, length, info)
                               : DescribeFile(OpenPicture(image), info);
 }
 
-KELDA_EXPORT int __stdcall GetPicture(LPCSTR image, LONG_PTR, unsigned int flag,
+KELDA_EXPORT int __stdcall GetPicture(LPCSTR image, LONG_PTR length, unsigned int flag,
                                       HLOCAL* info, HLOCAL* pixels,
                                       ProgressCallback progress, LONG_PTR hostValue)
 {
-    return IsMemoryMode(flag) ? DecodeMemoryImage(image, info, pixels, progress, hostValue)
-                              : DecodeFile(OpenPicture(image), info, pixels, progress, hostValue);
+    return IsMemoryMode(flag)
+               ? DecodeMemoryImage(image, length, info, pixels, progress, hostValue)
+               : DecodeFile(OpenPicture(image), info, pixels, progress, hostValue);
 }
 
 KELDA_EXPORT int __stdcall GetPreview(LPCSTR, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*,
@@ -227,22 +235,23 @@ KELDA_EXPORT int __stdcall GetPluginInfoW(int number, LPWSTR buffer, int capacit
 
 KELDA_EXPORT int __stdcall IsSupportedW(LPCWSTR, ULONG_PTR source)
 {
-    return Probe(source);
+    return ProbePicture(source, kProbeReader);
 }
 
-KELDA_EXPORT int __stdcall GetPictureInfoW(LPCWSTR image, LONG_PTR, unsigned int flag,
+KELDA_EXPORT int __stdcall GetPictureInfoW(LPCWSTR image, LONG_PTR length, unsigned int flag,
                                            PictureInfo* info)
 {
-    return IsMemoryMode(flag) ? DescribeMemoryImage(image, info)
+    return IsMemoryMode(flag) ? DescribeMemoryImage(image, length, info)
                               : DescribeFile(OpenPictureW(image), info);
 }
 
-KELDA_EXPORT int __stdcall GetPictureW(LPCWSTR image, LONG_PTR, unsigned int flag,
+KELDA_EXPORT int __stdcall GetPictureW(LPCWSTR image, LONG_PTR length, unsigned int flag,
                                        HLOCAL* info, HLOCAL* pixels,
                                        ProgressCallback progress, LONG_PTR hostValue)
 {
-    return IsMemoryMode(flag) ? DecodeMemoryImage(image, info, pixels, progress, hostValue)
-                              : DecodeFile(OpenPictureW(image), info, pixels, progress, hostValue);
+    return IsMemoryMode(flag)
+               ? DecodeMemoryImage(image, length, info, pixels, progress, hostValue)
+               : DecodeFile(OpenPictureW(image), info, pixels, progress, hostValue);
 }
 
 KELDA_EXPORT int __stdcall GetPreviewW(LPCWSTR, LONG_PTR, unsigned int, HLOCAL*, HLOCAL*,

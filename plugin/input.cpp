@@ -1,9 +1,5 @@
 #include "plugin/input.h"
 
-#include <cstdlib>
-
-#include "pxm/pxm.h"
-
 namespace {
 
 constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
@@ -35,6 +31,13 @@ size_t ReadableLength(const void* address, size_t wanted)
     return readable < wanted ? readable : wanted;
 }
 
+size_t MemoryImageLength(const void* image, LONG_PTR hostLength, size_t wanted)
+{
+    if (hostLength > 0 && size_t(hostLength) < wanted)
+        wanted = size_t(hostLength);
+    return ReadableLength(image, wanted);
+}
+
 HANDLE OpenPicture(const char* name)
 {
     if (name == nullptr)
@@ -51,41 +54,48 @@ HANDLE OpenPictureW(const wchar_t* name)
                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
-size_t ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity)
+bool ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity, size_t* got)
 {
     size_t total = 0;
+    bool ok = true;
     while (total < capacity) {
         const size_t left = capacity - total;
-        DWORD got = 0;
-        if (!ReadFile(file, buffer + total, left < kReadChunk ? DWORD(left) : kReadChunk, &got, nullptr) ||
-            got == 0)
+        DWORD read = 0;
+        if (!ReadFile(file, buffer + total, left < kReadChunk ? DWORD(left) : kReadChunk, &read,
+                      nullptr)) {
+            ok = false;
             break;
-        total += got;
+        }
+        if (read == 0)
+            break; // the end of the file
+        total += read;
     }
-    return total;
+    *got = total;
+    return ok;
 }
 
-int32_t LoadPicture(HANDLE file, uint8_t** buffer, size_t* length)
+namespace {
+
+intptr_t ReadFromFile(void* context, uint8_t* buffer, size_t capacity)
+{
+    DWORD got = 0;
+    const DWORD asked = capacity < kReadChunk ? DWORD(capacity) : kReadChunk;
+    if (!ReadFile(static_cast<HANDLE>(context), buffer, asked, &got, nullptr))
+        return -1;
+    return intptr_t(got);
+}
+
+} // namespace
+
+int32_t FileStream(HANDLE file, PxmStream* stream)
 {
     if (file == INVALID_HANDLE_VALUE)
         return kPxmReadError;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
-        CloseHandle(file);
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0)
         return kPxmReadError;
-    }
-    if (uint64_t(size.QuadPart) > uint64_t(kMaxInputBytes)) {
-        CloseHandle(file);
+    if (uint64_t(size.QuadPart) > uint64_t(kMaxInputBytes))
         return kPxmOutOfMemory;
-    }
-    const size_t wanted = size_t(size.QuadPart);
-    uint8_t* bytes = static_cast<uint8_t*>(malloc(wanted == 0 ? 1 : wanted));
-    if (bytes == nullptr) {
-        CloseHandle(file);
-        return kPxmOutOfMemory;
-    }
-    *length = ReadUpTo(file, bytes, wanted);
-    *buffer = bytes;
-    CloseHandle(file);
+    *stream = {ReadFromFile, file, kPxmChunkSize, uint64_t(size.QuadPart)};
     return kPxmSuccess;
 }

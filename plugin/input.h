@@ -1,5 +1,6 @@
 // Loading a picture for the exports: a named file, or the host's memory image
-// bounded by the memory that can actually be read from its address on.
+// bounded by the length the host gives and by the memory that can actually
+// be read from its address on.
 #pragma once
 
 #include <windows.h>
@@ -7,25 +8,36 @@
 #include <cstddef>
 #include <cstdint>
 
-// The longest input the plug-in takes, from a file or from memory.
-constexpr size_t kMaxInputBytes = size_t(INT32_MAX) - 1;
+#include "pxm/pxm.h"
+
+// The longest input the plug-in takes, from a file or from memory: the
+// 32-bit plug-in keeps below 2 GiB, what its address space can hold beside
+// a DIB; the 64-bit one is bounded by its memory alone.
+constexpr size_t kMaxInputBytes = sizeof(void*) == 4 ? size_t(INT32_MAX) - 1 : SIZE_MAX / 2;
 
 // How many bytes, up to `wanted`, can be read from `address` on: the run of
-// committed, readable pages that starts there. The host passes no length
-// with a memory image, so this is the only bound there is.
+// committed, readable pages that starts there.
 size_t ReadableLength(const void* address, size_t wanted);
+
+// The bytes of the host's memory image that may be read, up to `wanted`: at
+// most `hostLength` when the host gives a positive one (hosts pass the size
+// of the image there), and never more than can be read from its address.
+size_t MemoryImageLength(const void* image, LONG_PTR hostLength, size_t wanted);
 
 // Opens a named file for reading, with no sharing restriction. Returns
 // INVALID_HANDLE_VALUE when it cannot be opened (a directory included).
 HANDLE OpenPicture(const char* name);
 HANDLE OpenPictureW(const wchar_t* name);
 
-// Reads up to `capacity` bytes from the file's current position; returns the
-// count actually read.
-size_t ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity);
+// Reads up to `capacity` bytes from the file's current position into
+// `buffer`, and the count read into `*got`: less than `capacity` only at the
+// end of the file. False when a read fails (an I/O error, a network share
+// that drops): the end of the file is no failure.
+bool ReadUpTo(HANDLE file, uint8_t* buffer, size_t capacity, size_t* got);
 
-// Reads a whole file into a buffer from the run-time heap and closes it.
-// Result 0 with the buffer and the count of bytes read; 6 when the file is
-// not open (INVALID_HANDLE_VALUE) or its size cannot be taken; 4 when it is
-// too large or the buffer cannot be had.
-int32_t LoadPicture(HANDLE file, uint8_t** buffer, size_t* length);
+// The open file as the stream that the decoder reads as it goes, from the
+// file's current position (its first byte, for a file just opened). 0; 6
+// when the file is not open (INVALID_HANDLE_VALUE) or its size cannot be
+// taken; 4 when it is larger than the plug-in takes. A file that changes
+// size while it is read is read as far as it goes.
+int32_t FileStream(HANDLE file, PxmStream* stream);

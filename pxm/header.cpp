@@ -18,10 +18,6 @@
 
 namespace {
 
-// The header's reads go no further than this, so that dataOffset, which
-// counts from the start of the text, fits in its 32 bits.
-constexpr size_t kMaxHeaderText = size_t(INT32_MAX) - 1;
-
 struct SizeLine {
     const uint8_t* end;       // first byte after the size line: its line feed or the end
     const uint8_t* widthCut;  // delimiter that ended the width token, or null
@@ -65,6 +61,19 @@ void AppendComment(char* comments, int32_t capacity, int32_t* used, const PxmSpa
     *used += int32_t(length) + 1;
 }
 
+// One read of the header: NextToken, noting in `reachedEnd` whether the read
+// ran into `end`, the end of the bytes given, where more bytes could have
+// made its token longer or given it one (not when it stopped at a zero byte
+// or at an earlier cut).
+bool ReadHeaderToken(PxmCursor* text, uint8_t delimiters, PxmSpan* token, const uint8_t* end,
+                     bool* reachedEnd)
+{
+    const bool found = NextToken(text, delimiters, token);
+    if (found ? token->stop == end : text->next == end)
+        *reachedEnd = true;
+    return found;
+}
+
 PxmKind Reject(PxmHeader* header)
 {
     header->kind = 0;
@@ -77,29 +86,30 @@ PxmKind Reject(PxmHeader* header)
 PxmKind ParsePxmHeader(const uint8_t* bytes, size_t length, char* comments, int32_t capacity,
                        PxmHeader* header)
 {
-    const uint8_t* const end = bytes + (length > kMaxHeaderText ? kMaxHeaderText : length);
+    const uint8_t* const end = bytes + (length > kPxmMaxHeaderText ? kPxmMaxHeaderText : length);
     int32_t used = 0;
     if (comments != nullptr)
         while (used < capacity && comments[used] != 0)
             ++used;
 
+    header->reachedEnd = false;
     PxmCursor text = {bytes, end};
     PxmSpan line;
-    if (!NextToken(&text, kPxmLineFeed, &line))
+    if (!ReadHeaderToken(&text, kPxmLineFeed, &line, end, &header->reachedEnd))
         return Reject(header);
     const PxmKind kind = MagicKind(line);
     if (kind == 0)
         return Reject(header);
-    // Bytes counted from the start of the text; never more than kMaxHeaderText + 1.
+    // Bytes counted from the start of the text; never more than kPxmMaxHeaderText + 1.
     size_t offset = LengthOf(line) + 1;
 
-    if (!NextToken(&text, kPxmLineFeed, &line))
+    if (!ReadHeaderToken(&text, kPxmLineFeed, &line, end, &header->reachedEnd))
         return Reject(header);
     offset += LengthOf(line) + 1;
     while (line.start[0] == '#') {
         if (comments != nullptr)
             AppendComment(comments, capacity, &used, line);
-        if (!NextToken(&text, kPxmLineFeed, &line))
+        if (!ReadHeaderToken(&text, kPxmLineFeed, &line, end, &header->reachedEnd))
             return Reject(header);
         offset += LengthOf(line) + 1;
     }
@@ -107,11 +117,12 @@ PxmKind ParsePxmHeader(const uint8_t* bytes, size_t length, char* comments, int3
     SizeLine size = {line.stop, nullptr, nullptr};
     PxmCursor sizeText = {line.start, size.end};
     PxmSpan width, height;
-    if (!NextToken(&sizeText, kPxmSpace, &width))
+    if (!ReadHeaderToken(&sizeText, kPxmSpace, &width, end, &header->reachedEnd))
         return Reject(header);
     if (width.stop != size.end)
         size.widthCut = width.stop;
-    if (!NextToken(&sizeText, kPxmSpace | kPxmCarriageReturn | kPxmLineFeed, &height))
+    if (!ReadHeaderToken(&sizeText, kPxmSpace | kPxmCarriageReturn | kPxmLineFeed, &height, end,
+                         &header->reachedEnd))
         return Reject(header);
     if (height.stop != size.end)
         size.heightCut = height.stop;
@@ -125,7 +136,8 @@ PxmKind ParsePxmHeader(const uint8_t* bytes, size_t length, char* comments, int3
         const uint8_t* from = offset < textLength ? bytes + offset : end;
         PxmCursor maxvalText = {from, FirstCutFrom(bytes, end, from, size)};
         PxmSpan maxval;
-        if (!NextToken(&maxvalText, kPxmSpace | kPxmLineFeed, &maxval))
+        if (!ReadHeaderToken(&maxvalText, kPxmSpace | kPxmLineFeed, &maxval, end,
+                             &header->reachedEnd))
             return Reject(header);
         offset += LengthOf(maxval) + 1;
         if (ReadDecimal(maxval.start, LengthOf(maxval)) != 255)

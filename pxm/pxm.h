@@ -34,11 +34,34 @@ enum : int32_t {
     kPxmInternalError = 8,   // unsupported header, impossible size or kind
 };
 
+// The lowest value that the probe takes for an address; below it, a value
+// is a handle of the open file.
+constexpr uintptr_t kPxmFirstAddress = 0x10000;
+
+// How the probe reaches the first bytes of a file.
+struct PxmProbeReader {
+    // Reads up to `capacity` bytes from the handle's position into
+    // `buffer`; returns the count read, 0 when the read fails.
+    size_t (*readHandle)(uintptr_t handle, uint8_t* buffer, size_t capacity);
+    // How many bytes, up to `wanted`, can be read from the address on.
+    size_t (*readableAt)(uintptr_t address, size_t wanted);
+};
+
+// 1 when the data begin with a magic "P1" to "P6" followed at once by a
+// line feed, or by a carriage return and a line feed; else 0. `source`
+// below kPxmFirstAddress is a handle: up to 100 bytes are read from it, and
+// its position stays after them. From kPxmFirstAddress on it is the address
+// of the data, of which at most the 4 deciding bytes are read.
+int32_t ProbePicture(uintptr_t source, const PxmProbeReader& reader);
+
 struct PxmHeader {
     PxmKind kind;
     int32_t width;      // as read, not validated
     int32_t height;     // as read, not validated
     int32_t dataOffset; // first byte of the pixel data; never past the text
+    // A read of the header ran into the end of the bytes given: when the
+    // input goes on past them, more of it could change the answer.
+    bool reachedEnd;
 };
 
 // Room for the comment text that the information query hands to the host.
@@ -61,8 +84,10 @@ typedef int32_t(PXM_STDCALL* PxmProgress)(int32_t row, int32_t lastRow,
 // Converts the pixel data of a picture (`length` bytes from `source`) into
 // `height` bottom-up rows of `rowStride` bytes in `destination`, which must
 // hold rowStride * height bytes. Returns 0, 1 (stopped), 3 (the data ran
-// out) or 8 (kind outside 1 to 6). Bytes after each row's pixels are never
-// written; neither are rows not reached.
+// out) or 8 (kind outside 1 to 6). Every byte of the block is written: the
+// padding after each row's pixels with zeros, and when the decode ends early
+// (stopped, or the data ran out), whatever it did not reach as well, so that
+// nothing the block held before reaches the host.
 int32_t DecodeRaster(const uint8_t* source, size_t length,
                      uint8_t* destination, PxmProgress progress,
                      intptr_t hostValue, PxmKind kind, int32_t width,
@@ -86,14 +111,26 @@ constexpr int32_t kPxmMaxEmptyRows = 65535;
 // outside 1 to 6.
 int32_t PxmBitsPerPixel(PxmKind kind);
 
-// Every size of the DIB, checked once: 0 when all of them fit; 8 for a kind
-// outside 1 to 6, a negative width or height, or a width of 0 with more than
-// kPxmMaxEmptyRows rows; 4 when a byte count does not fit in 32 bits.
-int32_t PlanDib(const PxmHeader& header, PxmDibLayout* layout);
+// A pixel block larger than kPxmLargeBlock bytes is allocated only for an
+// input of at least 1/kPxmBlockPerInputByte of its size. A complete picture
+// never needs more than about 4 bytes of block per byte of input (a raw
+// bitmap one pixel wide), so this refuses only inputs that announce a huge
+// picture and hold little of it, before the host is handed a block of
+// gigabytes for a file of a few bytes.
+constexpr uint64_t kPxmLargeBlock = uint64_t(64) << 20;
+constexpr uint64_t kPxmBlockPerInputByte = 16;
+
+// Every size of the DIB, checked once, before anything is allocated: 0 when
+// all of them fit; 8 for a kind outside 1 to 6, a negative width or height,
+// or a width of 0 with more than kPxmMaxEmptyRows rows; 4 when a byte count
+// does not fit in 32 bits, or when the pixel block is larger than
+// kPxmLargeBlock and more than kPxmBlockPerInputByte times `inputLength`,
+// the length of the whole input.
+int32_t PlanDib(const PxmHeader& header, uint64_t inputLength, PxmDibLayout* layout);
 
 // Writes the bitmap header and the palette into an information block of
-// layout.infoSize bytes. The palette's reserved bytes and the 4 spare bytes
-// after it are not written.
+// layout.infoSize bytes: every byte, the palette's reserved bytes and the 4
+// spare bytes after it as zeros.
 void WriteDibInfo(uint8_t* info, const PxmHeader& header,
                   const PxmDibLayout& layout);
 
@@ -111,3 +148,28 @@ struct PxmAllocator {
 int32_t DecodePicture(const uint8_t* image, size_t length,
                       const PxmAllocator& allocator, PxmProgress progress,
                       intptr_t hostValue, void** info, void** pixels);
+
+// Input that arrives in pieces, as a file does when it is decoded as it is
+// read. `read` puts the next bytes of the input into `buffer`, at most
+// `capacity` of them, and returns their count: 0 at the end of the input,
+// -1 when the read fails.
+struct PxmStream {
+    intptr_t (*read)(void* context, uint8_t* buffer, size_t capacity);
+    void* context;
+    size_t chunkSize;     // bytes asked of a read: the buffer that is reused
+    uint64_t inputLength; // the length known beforehand (a file's size), for PlanDib
+};
+
+// Bytes of a read: large enough that reads cost little, small enough that
+// what they fill stays in the processor's caches until it is decoded.
+constexpr size_t kPxmChunkSize = size_t(1) << 20;
+
+// DecodePicture on input read as it is decoded, the rows written straight
+// into the pixel block: for the same bytes, the same result, blocks and
+// progress calls, whatever the pieces. Reading stops when the decode does.
+// A read that fails gives 6 (and a buffer that cannot be had 4): before the
+// blocks exist nothing is allocated; after, both are released and `*info`
+// and `*pixels` get back what they held.
+int32_t DecodePictureStream(const PxmStream& stream, const PxmAllocator& allocator,
+                            PxmProgress progress, intptr_t hostValue, void** info,
+                            void** pixels);

@@ -20,9 +20,17 @@ namespace {
 struct RowSink {
     uint8_t* destination;
     size_t rowStride;
+    size_t pixelBytes; // of each row, before its padding
     int32_t height;
     PxmProgress progress;
     intptr_t hostValue;
+};
+
+// How far a decode that ends early got: picture rows before `row` are
+// complete, and of `row` itself the first `pixels` pixels are stored.
+struct RasterEnd {
+    int32_t row;
+    int32_t pixels;
 };
 
 inline uint8_t* RowOf(const RowSink& sink, int32_t r)
@@ -30,20 +38,51 @@ inline uint8_t* RowOf(const RowSink& sink, int32_t r)
     return sink.destination + size_t(sink.height - 1 - r) * sink.rowStride;
 }
 
-// Tells the host that picture row r is complete; true when it asks to stop.
-inline bool StopAfterRow(const RowSink& sink, int32_t r)
+// Picture row r is complete: its padding is cleared, so that nothing of what
+// the block held before reaches the host, and the host hears of it. True
+// when the host asks to stop.
+inline bool FinishRow(const RowSink& sink, int32_t r)
 {
+    uint8_t* row = RowOf(sink, r);
+    for (size_t i = sink.pixelBytes; i < sink.rowStride; ++i)
+        row[i] = 0;
     return sink.progress != nullptr && sink.progress(r, sink.height - 1, sink.hostValue) != 0;
+}
+
+inline int32_t Stopped(int32_t r, RasterEnd* end)
+{
+    *end = {r + 1, 0};
+    return kPxmStopped;
+}
+
+inline int32_t RanOut(int32_t r, int32_t pixels, RasterEnd* end)
+{
+    *end = {r, pixels};
+    return kPxmCorrupted;
+}
+
+// Clears what a decode that ended early did not write: the rest of the row
+// it was in, from its first byte that holds no stored pixel, and every row
+// after it. Those lie at the start of the block, below the rows written.
+void ClearUnwritten(const RowSink& sink, PxmKind kind, const RasterEnd& end)
+{
+    if (end.row >= sink.height || sink.rowStride == 0)
+        return;
+    uint8_t* row = RowOf(sink, end.row);
+    const uint64_t stored = PixelBytesPerRow(kind, uint64_t(end.pixels));
+    const size_t written = stored < sink.rowStride ? size_t(stored) : sink.rowStride;
+    memset(row + written, 0, sink.rowStride - written);
+    memset(sink.destination, 0, size_t(row - sink.destination));
 }
 
 // Plain PBM: one bit per pixel, the leftmost pixel in the top bit of a row's
 // first byte; each byte is set with its first pixel and ORed with the rest,
 // so the bits after a row's last pixel are 0.
-int32_t DecodeBitmapText(PxmSampleText* text, const RowSink& sink, int32_t width)
+int32_t DecodeBitmapText(PxmSampleText* text, const RowSink& sink, int32_t width, RasterEnd* end)
 {
     uint32_t bit = 0; // the pixel read ahead
     if (!ReadBitmapPixel(text, &bit))
-        return kPxmCorrupted;
+        return RanOut(0, 0, end);
     for (int32_t r = 0; r < sink.height; ++r) {
         uint8_t* row = RowOf(sink, r);
         const bool lastRow = r == sink.height - 1;
@@ -69,11 +108,11 @@ int32_t DecodeBitmapText(PxmSampleText* text, const RowSink& sink, int32_t width
             if (lastRow && x == width - 1)
                 break;
             if (!ReadBitmapPixel(text, &bit))
-                return kPxmCorrupted;
+                return RanOut(r, x + 1, end);
             ++x;
         }
-        if (StopAfterRow(sink, r))
-            return kPxmStopped;
+        if (FinishRow(sink, r))
+            return Stopped(r, end);
     }
     return kPxmSuccess;
 }
@@ -82,18 +121,18 @@ int32_t DecodeBitmapText(PxmSampleText* text, const RowSink& sink, int32_t width
 // its samples are there; a row is reported once the samples of the next
 // row's first pixel are there too, as the one-pixel read-ahead prescribes.
 int32_t DecodeSampleText(PxmSampleText* text, const RowSink& sink, PxmBlockWidth blocks,
-                         uint32_t samplesPerPixel, int32_t width)
+                         uint32_t samplesPerPixel, int32_t width, RasterEnd* end)
 {
     PxmSampleBatch batch;
     batch.first = batch.count = 0;
     if (!SamplesReady(text, &batch, samplesPerPixel, blocks))
-        return kPxmCorrupted;
+        return RanOut(0, 0, end);
     for (int32_t r = 0; r < sink.height; ++r) {
         uint8_t* row = RowOf(sink, r);
         int32_t x = 0;
         while (x < width) {
             if (!SamplesReady(text, &batch, samplesPerPixel, blocks))
-                return kPxmCorrupted;
+                return RanOut(r, x, end);
             const uint32_t ready = (batch.count - batch.first) / samplesPerPixel;
             const int32_t n = ready < uint32_t(width - x) ? int32_t(ready) : width - x;
             const uint8_t* sample = batch.value + batch.first;
@@ -111,9 +150,9 @@ int32_t DecodeSampleText(PxmSampleText* text, const RowSink& sink, PxmBlockWidth
             x += n;
         }
         if (r != sink.height - 1 && width > 0 && !SamplesReady(text, &batch, samplesPerPixel, blocks))
-            return kPxmCorrupted;
-        if (StopAfterRow(sink, r))
-            return kPxmStopped;
+            return RanOut(r, width, end);
+        if (FinishRow(sink, r))
+            return Stopped(r, end);
     }
     return kPxmSuccess;
 }
@@ -134,33 +173,32 @@ inline void CopyRow(uint8_t* destination, const uint8_t* source, size_t bytes)
 }
 
 // Raw PBM and PGM rows are copied as they are; raw PPM rows have red and
-// blue exchanged on the way.
-int32_t DecodeRawRows(PxmCursor* data, const RowSink& sink, PxmKind kind, int32_t width)
+// blue exchanged on the way. A row that the end of the window cuts is
+// carried into the next window.
+int32_t DecodeRawRows(PxmSource* source, PxmCursor* data, const RowSink& sink, PxmKind kind,
+                      RasterEnd* end)
 {
-    const uint64_t rowBytes64 = PixelBytesPerRow(kind, uint64_t(width));
-    // Rows longer than the data can never be complete.
-    if (rowBytes64 > uint64_t(data->end - data->next) && sink.height > 0)
-        return kPxmCorrupted;
-    const size_t rowBytes = size_t(rowBytes64);
+    const size_t rowBytes = sink.pixelBytes;
     const bool swap = FactsOf(kind).samplesPerPixel == 3;
     const PxmSwapPath path = swap ? PxmBestSwapPath() : kPxmSwapPortable;
     for (int32_t r = 0; r < sink.height; ++r) {
-        if (size_t(data->end - data->next) < rowBytes)
-            return kPxmCorrupted;
+        while (size_t(data->end - data->next) < rowBytes)
+            if (!MoreInput(source, data))
+                return RanOut(r, 0, end);
         if (swap)
             PxmSwapRedBlue(path, data->next, RowOf(sink, r), rowBytes / 3);
         else
             CopyRow(RowOf(sink, r), data->next, rowBytes);
         data->next += rowBytes;
-        if (StopAfterRow(sink, r))
-            return kPxmStopped;
+        if (FinishRow(sink, r))
+            return Stopped(r, end);
     }
     return kPxmSuccess;
 }
 
 } // namespace
 
-int32_t DecodeRasterWith(PxmBlockWidth blocks, const uint8_t* source, size_t length,
+int32_t DecodeRasterFrom(PxmSource* source, PxmCursor data, PxmBlockWidth blocks,
                          uint8_t* destination, PxmProgress progress, intptr_t hostValue,
                          PxmKind kind, int32_t width, int32_t height, int32_t rowStride)
 {
@@ -169,17 +207,33 @@ int32_t DecodeRasterWith(PxmBlockWidth blocks, const uint8_t* source, size_t len
     // A negative width converts no pixel; every row is still reported.
     if (width < 0)
         width = 0;
-    const RowSink sink = {destination, rowStride > 0 ? size_t(rowStride) : 0, height, progress,
-                          hostValue};
+    const uint64_t pixelBytes = PixelBytesPerRow(kind, uint64_t(width));
+    const size_t stride = rowStride > 0 ? size_t(rowStride) : 0;
+    const RowSink sink = {destination, stride, size_t(pixelBytes < stride ? pixelBytes : stride),
+                          height, progress, hostValue};
     const PxmKindFacts& facts = FactsOf(kind);
+    RasterEnd end = {height, 0};
+    int32_t result;
     if (!facts.isAscii) {
-        PxmCursor data = {source, source + length};
-        return DecodeRawRows(&data, sink, kind, width);
+        result = DecodeRawRows(source, &data, sink, kind, &end);
+    } else {
+        PxmSampleText text = SampleTextOf(source, data);
+        if (facts.bitsPerPixel == 1)
+            result = DecodeBitmapText(&text, sink, width, &end);
+        else
+            result = DecodeSampleText(&text, sink, blocks, facts.samplesPerPixel, width, &end);
     }
-    PxmSampleText text = SampleTextOf(source, length);
-    if (facts.bitsPerPixel == 1)
-        return DecodeBitmapText(&text, sink, width);
-    return DecodeSampleText(&text, sink, blocks, facts.samplesPerPixel, width);
+    if (result != kPxmSuccess)
+        ClearUnwritten(sink, kind, end);
+    return result;
+}
+
+int32_t DecodeRasterWith(PxmBlockWidth blocks, const uint8_t* source, size_t length,
+                         uint8_t* destination, PxmProgress progress, intptr_t hostValue,
+                         PxmKind kind, int32_t width, int32_t height, int32_t rowStride)
+{
+    return DecodeRasterFrom(nullptr, {source, source + length}, blocks, destination, progress,
+                            hostValue, kind, width, height, rowStride);
 }
 
 int32_t DecodeRaster(const uint8_t* source, size_t length, uint8_t* destination,

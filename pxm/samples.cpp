@@ -88,32 +88,55 @@ inline bool IsSeparator(uint8_t c)
 }
 
 // Steps over separators; false when the text ends first.
-inline bool SkipSeparators(PxmCursor* text)
+inline bool SkipSeparators(PxmSampleText* sampleText)
 {
-    const uint8_t* p = text->next;
-    while (p != text->end && IsSeparator(*p))
-        ++p;
-    text->next = p;
-    return p != text->end && *p != 0;
+    PxmCursor* text = &sampleText->text;
+    for (;;) {
+        const uint8_t* p = text->next;
+        while (p != text->end && IsSeparator(*p))
+            ++p;
+        text->next = p;
+        if (p != text->end)
+            return *p != 0;
+        if (!MoreInput(sampleText->source, text))
+            return false;
+    }
 }
 
-// The token at the cursor, up to the next separator, zero byte or the end.
-// The separator after it is left for the next read to skip.
-inline PxmSpan TakeToken(PxmCursor* text)
+// Where the token at the cursor ends: at the next separator or zero byte, or
+// at the end of the text. When the end of the window cuts it, the window is
+// refilled first, keeping the token, and the cursor moves with it.
+inline const uint8_t* TokenEnd(PxmSampleText* sampleText)
 {
-    const uint8_t* p = text->next;
-    while (p != text->end && kPxmByteClass.of[*p] == 0)
-        ++p;
-    const PxmSpan token = {text->next, p};
-    text->next = p;
+    PxmCursor* text = &sampleText->text;
+    bool more = true;
+    for (;;) {
+        const uint8_t* p = text->next;
+        while (p != text->end && kPxmByteClass.of[*p] == 0)
+            ++p;
+        if (p != text->end || !more)
+            return p;
+        // A refill moves the window whether or not bytes came: look again.
+        more = MoreInput(sampleText->source, text);
+    }
+}
+
+// The token at the cursor; the separator after it is left for the next
+// read to skip.
+inline PxmSpan TakeToken(PxmSampleText* sampleText)
+{
+    const uint8_t* stop = TokenEnd(sampleText);
+    const PxmSpan token = {sampleText->text.next, stop};
+    sampleText->text.next = stop;
     return token;
 }
 
 // One sample, a token at a time; false when the text has no token left.
-bool ReadOneSample(PxmCursor* text, uint32_t* value)
+bool ReadOneSample(PxmSampleText* sampleText, uint32_t* value)
 {
-    if (!SkipSeparators(text))
+    if (!SkipSeparators(sampleText))
         return false;
+    PxmCursor* text = &sampleText->text;
     const uint8_t* p = text->next;
     if (kPxmWordReads && text->end - p >= 8) {
         const uint64_t x = LoadWord(p);
@@ -126,7 +149,7 @@ bool ReadOneSample(PxmCursor* text, uint32_t* value)
             return true;
         }
     }
-    const PxmSpan token = TakeToken(text);
+    const PxmSpan token = TakeToken(sampleText);
     *value = uint32_t(ReadDecimal(token.start, LengthOf(token)));
     return true;
 }
@@ -227,7 +250,7 @@ void TopUpSampleBatch(PxmSampleText* sampleText, PxmSampleBatch* batch, PxmBlock
         (void)blocks;
 #endif
         uint32_t value;
-        if (!ReadOneSample(text, &value))
+        if (!ReadOneSample(sampleText, &value))
             return;
         batch->value[batch->count++] = uint8_t(value);
     }
@@ -235,27 +258,39 @@ void TopUpSampleBatch(PxmSampleText* sampleText, PxmSampleBatch* batch, PxmBlock
 
 bool ReadBitmapToken(PxmSampleText* sampleText, uint32_t* bit)
 {
-    PxmCursor* text = &sampleText->text;
-    if (!SkipSeparators(text))
+    if (!SkipSeparators(sampleText))
         return false;
-    const uint8_t* const start = text->next;
-    const uint8_t* const end = text->end;
-    const uint8_t* p = start;
-    // One pass finds where the "0"/"1" characters stop, eight at a time.
-    if (kPxmWordReads)
-        while (end - p >= 8 && (LoadWord(p) & 0xFEFEFEFEFEFEFEFEu) == 0x3030303030303030u)
-            p += 8;
-    while (p != end && (*p == '0' || *p == '1'))
-        ++p;
-    if (p != start && (p == end || kPxmByteClass.of[*p] != 0)) {
-        *bit = *start & 1u;
-        sampleText->run = {start + 1, p};
+    PxmCursor* text = &sampleText->text;
+    bool more = true;
+    for (;;) {
+        const uint8_t* const start = text->next;
+        const uint8_t* const end = text->end;
+        const uint8_t* p = start;
+        // One pass finds where the "0"/"1" characters stop, eight at a time.
+        if (kPxmWordReads)
+            while (end - p >= 8 && (LoadWord(p) & 0xFEFEFEFEFEFEFEFEu) == 0x3030303030303030u)
+                p += 8;
+        while (p != end && (*p == '0' || *p == '1'))
+            ++p;
+        if (p == end && more) {
+            // The end of the window cuts the token: look again with more.
+            more = MoreInput(sampleText->source, text);
+            continue;
+        }
+        if (p == end || kPxmByteClass.of[*p] != 0) {
+            *bit = *start & 1u;
+            sampleText->run = {start + 1, p};
+            text->next = p;
+            return true;
+        }
+        while (p != end && kPxmByteClass.of[*p] == 0)
+            ++p;
+        if (p == end && more) {
+            more = MoreInput(sampleText->source, text);
+            continue;
+        }
         text->next = p;
+        *bit = uint32_t(ReadDecimal(start, size_t(p - start))) & 1u;
         return true;
     }
-    while (p != end && kPxmByteClass.of[*p] == 0)
-        ++p;
-    text->next = p;
-    *bit = uint32_t(ReadDecimal(start, size_t(p - start))) & 1u;
-    return true;
 }

@@ -2,6 +2,9 @@
 //
 // The raster text is decimal tokens separated by blanks, carriage returns
 // and line feeds, and it ends at a zero byte or at the end of the input.
+// Input that arrives in pieces is read a window at a time: a token that the
+// end of the window cuts is carried into the next one before it is taken,
+// so the pieces never show.
 // The reader gives exactly the tokens that NextToken gives with those three
 // separators, and the values that ReadDecimal gives for them, only faster:
 // a short number is taken with a few operations on the eight bytes at once
@@ -21,16 +24,17 @@
 
 #include <cstring>
 
-#include "pxm/text.h"
+#include "pxm/source.h"
 
 struct PxmSampleText {
-    PxmCursor text; // the raster text not read yet
-    PxmSpan run;    // the rest of a PBM run still being taken; empty when none
+    PxmCursor text;     // the raster text not read yet, as far as it is in
+    PxmSpan run;        // the rest of a PBM run still being taken; empty when none
+    PxmSource* source;  // where more text comes from; null when it is all in
 };
 
-inline PxmSampleText SampleTextOf(const uint8_t* bytes, size_t length)
+inline PxmSampleText SampleTextOf(PxmSource* source, const PxmCursor& text)
 {
-    return {{bytes, bytes + length}, {nullptr, nullptr}};
+    return {text, {nullptr, nullptr}, source};
 }
 
 // Samples of a greymap or pixmap taken ahead of the pixels that use them;

@@ -14,6 +14,10 @@ struct PxmCursor {
     const uint8_t* end;
 };
 
+// The header's reads go no further into the input than this, so that
+// dataOffset, which counts from its start, fits in its 32 bits.
+constexpr size_t kPxmMaxHeaderText = size_t(INT32_MAX) - 1;
+
 // A token: the bytes from `start` up to, not including, `stop`.
 struct PxmSpan {
     const uint8_t* start;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <string>
 
 #include "plugin/susie.h"
@@ -91,19 +92,40 @@ int __stdcall ShowProgress(int row, int lastRow, LONG_PTR)
     return 0;
 }
 
-bool ReadWholeFile(const char* path, std::string* bytes)
+// The whole file in a block from malloc (at least one byte), and its
+// length; null when it cannot be opened, read or held.
+char* ReadWholeFile(const char* path, size_t* length)
 {
-    FILE* f = fopen(path, "rb");
-    if (f == nullptr)
-        return false;
-    char chunk[1 << 16];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) != 0)
-        bytes->append(chunk, n);
-    fclose(f);
-    return true;
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return nullptr;
+    LARGE_INTEGER size;
+    char* bytes = nullptr;
+    if (GetFileSizeEx(f, &size) && uint64_t(size.QuadPart) < SIZE_MAX)
+        bytes = static_cast<char*>(malloc(size.QuadPart == 0 ? 1 : size_t(size.QuadPart)));
+    size_t total = 0;
+    bool ok = bytes != nullptr;
+    while (ok && total < size_t(size.QuadPart)) {
+        const size_t left = size_t(size.QuadPart) - total;
+        DWORD got = 0;
+        ok = ReadFile(f, bytes + total, left < (1u << 30) ? DWORD(left) : (1u << 30), &got, nullptr) != 0;
+        if (got == 0)
+            break;
+        total += got;
+    }
+    CloseHandle(f);
+    if (!ok) {
+        free(bytes);
+        return nullptr;
+    }
+    *length = total;
+    return bytes;
 }
 
+// The DIB as the plug-in handed it over, behind a BMP file header: the
+// plug-in writes every byte of both blocks, so the same picture always
+// gives the same file.
 bool WriteBmp(const char* path, const BITMAPINFOHEADER* header, SIZE_T pixelBytes, const void* pixels)
 {
     DWORD palette = header->biClrUsed;
@@ -117,23 +139,8 @@ bool WriteBmp(const char* path, const BITMAPINFOHEADER* header, SIZE_T pixelByte
     FILE* f = fopen(path, "wb");
     if (f == nullptr)
         return false;
-    // The plug-in leaves the palette's reserved bytes unwritten; a BMP file
-    // wants them 0.
-    std::string info(reinterpret_cast<const char*>(header), infoBytes);
-    for (DWORD i = 0; i < palette; ++i)
-        info[header->biSize + 4 * i + 3] = 0;
-    bool ok = fwrite(&file, sizeof file, 1, f) == 1 && fwrite(info.data(), infoBytes, 1, f) == 1;
-    // The plug-in leaves the padding at the end of each row unwritten; it is
-    // cleared here so that the same picture always gives the same file.
-    const size_t rowBytes = (size_t(header->biWidth) * header->biBitCount + 7) / 8;
-    const size_t stride = (size_t(header->biWidth) * header->biBitCount + 31) / 32 * 4;
-    const char zeros[4] = {0, 0, 0, 0};
-    const char* row = static_cast<const char*>(pixels);
-    for (LONG y = 0; ok && y < header->biHeight && size_t(y + 1) * stride <= pixelBytes; ++y) {
-        ok = (rowBytes == 0 || fwrite(row, rowBytes, 1, f) == 1) &&
-             (stride == rowBytes || fwrite(zeros, stride - rowBytes, 1, f) == 1);
-        row += stride;
-    }
+    const bool ok = fwrite(&file, sizeof file, 1, f) == 1 && fwrite(header, infoBytes, 1, f) == 1 &&
+                    (pixelBytes == 0 || fwrite(pixels, pixelBytes, 1, f) == 1);
     return fclose(f) == 0 && ok;
 }
 
@@ -203,47 +210,46 @@ int main(int argc, char** argv)
     if (infoOnly)
         return kExitOk;
 
-    std::string bytes;
-    if (!ReadWholeFile(picture, &bytes)) {
-        fprintf(stderr, "spihost: %s: no such file, or it cannot be read\n", picture);
+    // The file's bytes, exactly: a memory image carries no terminator, and
+    // the plug-in must not need one.
+    size_t length = 0;
+    char* image = ReadWholeFile(picture, &length);
+    if (image == nullptr) {
+        fprintf(stderr, "spihost: %s: no such file, or it cannot be read or held in memory\n",
+                picture);
         return kExitNoFile;
     }
     // The probe gets the file's first bytes, padded as hosts do.
-    std::string head = bytes.substr(0, 2048);
-    head.resize(2048, '\0');
-    const int supported = isSupported(picture, ULONG_PTR(head.data()));
+    char head[2048] = {};
+    memcpy(head, image, length < sizeof head ? length : sizeof head);
+    const int supported = isSupported(picture, ULONG_PTR(head));
     if (!quiet)
-        printf("%s: %zu bytes, probe says %s\n", picture, bytes.size(),
+        printf("%s: %zu bytes, probe says %s\n", picture, length,
                supported ? "supported" : "not supported");
 
-    // A memory image carries no terminator: the plug-in must not need one.
-    char* image = nullptr;
-    if (memory) {
-        image = static_cast<char*>(malloc(bytes.empty() ? 1 : bytes.size()));
-        memcpy(image, bytes.data(), bytes.size());
-    }
     const LPCSTR source = memory ? image : picture;
     const unsigned int flag = memory ? 1 : 0;
 
+    // A host may still ask for the picture when the information call fails:
+    // a header longer than its window, for one, decodes all the same.
     PictureInfo info = {};
-    const int infoResult = getPictureInfo(source, LONG_PTR(bytes.size()), flag, &info);
+    const int infoResult = getPictureInfo(source, LONG_PTR(length), flag, &info);
     if (infoResult != 0) {
-        fprintf(stderr, "spihost: %s: picture information: %d, %s\n", picture, infoResult,
-                ResultName(infoResult));
-        free(image);
-        return infoResult == 6 ? kExitNoFile : kExitNotPicture;
-    }
-    if (!quiet) {
-        printf("picture information: %ld x %ld, %d bits per pixel\n", info.width, info.height, info.colorDepth);
+        printf("picture information: %d, %s\n", infoResult, ResultName(infoResult));
+    } else {
+        if (!quiet) {
+            printf("picture information: %ld x %ld, %d bits per pixel\n", info.width, info.height,
+                   info.colorDepth);
+            if (info.commentHandle != nullptr)
+                printf("comment text:\n%s", static_cast<const char*>(info.commentHandle));
+        }
         if (info.commentHandle != nullptr)
-            printf("comment text:\n%s", static_cast<const char*>(info.commentHandle));
+            LocalFree(info.commentHandle);
     }
-    if (info.commentHandle != nullptr)
-        LocalFree(info.commentHandle);
 
     HLOCAL infoBlock = nullptr, pixelBlock = nullptr;
     progressState.started = GetTickCount();
-    const int result = getPicture(source, LONG_PTR(bytes.size()), flag, &infoBlock, &pixelBlock,
+    const int result = getPicture(source, LONG_PTR(length), flag, &infoBlock, &pixelBlock,
                                   ShowProgress, 0);
     free(image);
     if (!quiet || result != 0)

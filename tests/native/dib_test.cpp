@@ -31,9 +31,13 @@ uint32_t U16(const uint8_t* p)
 
 constexpr uint8_t kSentinel = 0xCD;
 
+// An input long enough for any picture: PlanDib then refuses nothing for
+// the input holding too little of it.
+constexpr uint64_t kAnyInput = UINT64_MAX;
+
 PxmHeader Header(PxmKind kind, int32_t width, int32_t height)
 {
-    return {kind, width, height, 0};
+    return {kind, width, height, 0, false};
 }
 
 TEST(PlanDib, RowStrideIsTheRowBytesRoundedUpToFour)
@@ -51,7 +55,7 @@ TEST(PlanDib, RowStrideIsTheRowBytesRoundedUpToFour)
         const int32_t strides[3] = {c.pbm, c.pgm, c.ppm};
         for (PxmKind kind = 1; kind <= 6; ++kind) {
             PxmDibLayout layout = {};
-            ASSERT_EQ(PlanDib(Header(kind, c.width, 3), &layout), 0)
+            ASSERT_EQ(PlanDib(Header(kind, c.width, 3), kAnyInput, &layout), 0)
                 << "kind " << kind << ", width " << c.width;
             const int32_t want = strides[(kind - 1) % 3];
             EXPECT_EQ(layout.rowStride, want) << "kind " << kind << ", width " << c.width;
@@ -75,7 +79,7 @@ TEST(PlanDib, ShapeFollowsTheKind)
     };
     for (const Case& c : cases) {
         PxmDibLayout layout = {};
-        ASSERT_EQ(PlanDib(Header(c.kind, 2, 2), &layout), 0) << "kind " << c.kind;
+        ASSERT_EQ(PlanDib(Header(c.kind, 2, 2), kAnyInput, &layout), 0) << "kind " << c.kind;
         EXPECT_EQ(layout.bitsPerPixel, c.bitsPerPixel) << "kind " << c.kind;
         EXPECT_EQ(layout.paletteEntries, c.paletteEntries) << "kind " << c.kind;
         EXPECT_EQ(layout.infoSize, c.infoSize) << "kind " << c.kind;
@@ -123,7 +127,7 @@ TEST(PlanDib, ChecksEverySizeOnce)
     };
     for (const Case& c : cases) {
         PxmDibLayout layout = {};
-        const int32_t result = PlanDib(Header(c.kind, c.width, c.height), &layout);
+        const int32_t result = PlanDib(Header(c.kind, c.width, c.height), kAnyInput, &layout);
         EXPECT_EQ(result, c.result) << "kind " << c.kind << ", " << c.width << " x " << c.height;
         if (c.result == 0 && result == 0) {
             EXPECT_EQ(layout.rowStride, c.rowStride)
@@ -159,7 +163,7 @@ TEST(WriteDibInfo, WritesHeaderAndPalette)
                      std::to_string(c.height));
         const PxmHeader header = Header(c.kind, c.width, c.height);
         PxmDibLayout layout = {};
-        ASSERT_EQ(PlanDib(header, &layout), 0);
+        ASSERT_EQ(PlanDib(header, kAnyInput, &layout), 0);
         EXPECT_EQ(layout.rowStride, c.rowStride);
         EXPECT_EQ(layout.pixelSize, c.pixelSize);
         ASSERT_EQ(layout.infoSize, c.infoSize);
@@ -184,13 +188,13 @@ TEST(WriteDibInfo, WritesHeaderAndPalette)
             // black and white: 0 is white, 1 black; grey: each sample its own index
             const uint8_t grey = c.colorsUsed == 2 ? uint8_t(i == 0 ? 255 : 0) : uint8_t(i);
             const uint8_t* entry = p + 40 + 4 * i;
-            const std::vector<uint8_t> want = {grey, grey, grey, kSentinel};
+            const std::vector<uint8_t> want = {grey, grey, grey, 0};
             EXPECT_EQ(std::vector<uint8_t>(entry, entry + 4), want)
-                << "palette entry " << i << ": blue, green, red, reserved never written";
+                << "palette entry " << i << ": blue, green, red, reserved";
         }
         const uint8_t* spare = p + c.infoSize - 4;
-        EXPECT_EQ(std::vector<uint8_t>(spare, spare + 4), std::vector<uint8_t>(4, kSentinel))
-            << "the 4 bytes after the palette are never written";
+        EXPECT_EQ(std::vector<uint8_t>(spare, spare + 4), std::vector<uint8_t>(4, 0))
+            << "the 4 bytes after the palette are zeros, not what the block held";
     }
 }
 
@@ -198,7 +202,7 @@ TEST(WriteDibInfo, KeepsTheHeightAsItIs)
 {
     const PxmHeader header = Header(5, 1, 40000);
     PxmDibLayout layout = {};
-    ASSERT_EQ(PlanDib(header, &layout), 0);
+    ASSERT_EQ(PlanDib(header, kAnyInput, &layout), 0);
     std::vector<uint8_t> info(layout.infoSize, kSentinel);
     WriteDibInfo(info.data(), header, layout);
     EXPECT_EQ(U32(info.data() + 8), 40000u);
@@ -309,10 +313,11 @@ TEST_F(DecodePictureTest, DecodesARawPixmap)
     EXPECT_EQ(U16(header + 14), 24u);
     EXPECT_EQ(U32(header + 20), 96u);
     EXPECT_EQ(U32(header + 32), 0u);
-    EXPECT_EQ(std::vector<uint8_t>(header + 40, header + 44), std::vector<uint8_t>(4, kSentinel));
+    EXPECT_EQ(std::vector<uint8_t>(header + 40, header + 44), std::vector<uint8_t>(4, 0));
 
-    // picture row r lands at (2 - r) * 32, blue first; 2 padding bytes per row
-    std::vector<uint8_t> want(96, kSentinel);
+    // picture row r lands at (2 - r) * 32, blue first; 2 padding bytes of
+    // zeros per row
+    std::vector<uint8_t> want(96, 0);
     for (int r = 0; r < 3; ++r)
         for (int x = 0; x < 10; ++x)
             for (int i = 0; i < 3; ++i)
@@ -336,8 +341,7 @@ TEST_F(DecodePictureTest, LeavesTheImageAsItWasAndDecodesItAgainTheSame)
         EXPECT_EQ(image.str(), text) << "the image was written to";
     }
     EXPECT_EQ(blocks[0], blocks[1]);
-    const std::vector<uint8_t> rows = {0x60, kSentinel, kSentinel, kSentinel,
-                                       0xA0, kSentinel, kSentinel, kSentinel};
+    const std::vector<uint8_t> rows = {0x60, 0, 0, 0, 0xA0, 0, 0, 0};
     EXPECT_EQ(std::vector<uint8_t>(blocks[0].end() - 8, blocks[0].end()), rows);
 }
 
@@ -350,12 +354,13 @@ TEST_F(DecodePictureTest, HandsOverBothBlocksOfAPartialPicture)
         Calls calls;
         std::vector<uint8_t> pixels;
     };
-    const uint8_t u = kSentinel;
+    // Whatever the decode did not reach is cleared, never left with what
+    // the block held.
     const Case cases[] = {
         // the raster runs out in the second row
-        {"P2\n3 2\n255\n1 2 3 4 5", -1, 3, {{0, 1}}, {4, 5, u, u, 1, 2, 3, u}},
+        {"P2\n3 2\n255\n1 2 3 4 5", -1, 3, {{0, 1}}, {4, 5, 0, 0, 1, 2, 3, 0}},
         // the host stops after the first row
-        {"P5\n2 2\n255\nABCD", 0, 1, {{0, 1}}, {u, u, u, u, 'A', 'B', u, u}},
+        {"P5\n2 2\n255\nABCD", 0, 1, {{0, 1}}, {0, 0, 0, 0, 'A', 'B', 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("image: " + Escaped(c.image));

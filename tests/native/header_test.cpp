@@ -16,6 +16,7 @@
 
 #include "pxm/pxm.h"
 #include "tests/native/support.h"
+#include "tests/reference/header_reference.h"
 
 using namespace std::string_literals;
 
@@ -37,11 +38,22 @@ Parsed Parse(const std::string& input, int64_t length = -1)
     const ExactBytes text(input);
     std::vector<char> comments(kPxmCommentCapacity, 0);
     Parsed parsed;
-    parsed.header = {kUntouched, kUntouched, kUntouched, kUntouched};
+    parsed.header = {kUntouched, kUntouched, kUntouched, kUntouched, false};
     parsed.result = ParsePxmHeader(text.data(), length < 0 ? text.size() : size_t(length),
                                    comments.data(), kPxmCommentCapacity, &parsed.header);
     EXPECT_EQ(text.str(), input) << "the parse wrote to its text";
     parsed.comments = comments.data();
+    // The traditional reader, which cuts a copy in place, reads the same.
+    const ReferenceHeader reference =
+        ReadReferenceHeader(text.data(), length < 0 ? text.size() : size_t(length));
+    EXPECT_EQ(parsed.header.kind, reference.kind) << "the traditional reader's kind";
+    EXPECT_EQ(parsed.header.dataOffset, reference.dataOffset) << "the traditional reader's offset";
+    if (reference.sizeRead) {
+        EXPECT_EQ(parsed.header.width, reference.width) << "the traditional reader's width";
+        EXPECT_EQ(parsed.header.height, reference.height) << "the traditional reader's height";
+    } else {
+        EXPECT_EQ(parsed.header.width, kUntouched) << "width read, the traditional reader has none";
+    }
     return parsed;
 }
 
@@ -217,7 +229,7 @@ TEST(ParsePxmHeader, UnknownMagicLeavesSizeAndCommentsAlone)
         SCOPED_TRACE("input: " + Escaped(input));
         const ExactBytes text(input);
         char comments[8] = "kept";
-        PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched};
+        PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched, false};
         EXPECT_EQ(ParsePxmHeader(text.data(), text.size(), comments, sizeof comments, &header), 0);
         EXPECT_EQ(header.kind, 0);
         EXPECT_EQ(header.dataOffset, 0);
@@ -307,7 +319,7 @@ TEST(ParsePxmHeader, AppendsTheCommentLinesThatFit)
         std::unique_ptr<char[]> comments(new char[size_t(c.capacity)]);
         memcpy(comments.get(), want.data(), c.textBefore);
         memset(comments.get() + c.textBefore, 0, size_t(c.capacity) - c.textBefore);
-        PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched};
+        PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched, false};
         EXPECT_EQ(ParsePxmHeader(text.data(), text.size(), comments.get(), c.capacity, &header), 4);
         // dropped lines count in the offset all the same
         EXPECT_EQ(header.dataOffset, int32_t(input.size()));
@@ -315,10 +327,68 @@ TEST(ParsePxmHeader, AppendsTheCommentLinesThatFit)
     }
 }
 
+TEST(ParsePxmHeader, SaysWhetherMoreBytesCouldChangeTheAnswer)
+{
+    // A window that ends inside a header must not pass for the header: the
+    // parse says when one of its reads ran into the end of the bytes.
+    struct Case {
+        std::string input;
+        bool reachedEnd;
+    };
+    const Case cases[] = {
+        // complete headers: every read stops at a delimiter
+        {"P4\n1000 2000\n", false},
+        {"P4\n1000 2000\r\n", false},
+        {"P5\n3 2\n255\n", false},
+        {"P5\n3 2\n255 ", false},
+        {"P2\n# c\n3 2\n255\n", false},
+        // a zero byte ends the text as surely
+        {"P4\n8 1\0"s, false},
+        {"P5\n3 2\n255\0"s, false},
+        {"P5\n3 2\n\0"s, false},
+        // the height, the width or the maxval may go on past the end
+        {"P4\n1000 20", true},
+        {"P4\n1000 2000", true},
+        {"P4\n1000", true},
+        // the size line may go on, and with it the start of the pixel data
+        {"P4\n1000 2000 ", true},
+        {"P5\n3 2\n255", true},
+        {"P5\n3 2\n25", true},
+        {"P5\n3 2\n", true},
+        {"P5\n3 2\n   ", true},
+        // lines that end at the end: the magic, a comment, the size line
+        {"", true},
+        {"P", true},
+        {"P5", true},
+        {"P5\n", true},
+        {"P2\n# a comm", true},
+        // a magic that is no magic needs nothing more
+        {"P7\n", false},
+        // a maxval read that meets what earlier reads cut stops there
+        {"P5\n\n\n1 1\n255\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("input: " + Escaped(c.input));
+        const Parsed have = Parse(c.input);
+        EXPECT_EQ(have.header.reachedEnd, c.reachedEnd);
+        if (have.header.reachedEnd)
+            continue;
+        // Then no byte after them changes the answer.
+        for (const std::string more : {"0", "9 9\n255\n", "\n", " x", "\r\n255\n"}) {
+            SCOPED_TRACE("followed by " + Escaped(more));
+            const Parsed longer = Parse(c.input + more);
+            EXPECT_EQ(longer.header.kind, have.header.kind);
+            EXPECT_EQ(longer.header.width, have.header.width);
+            EXPECT_EQ(longer.header.height, have.header.height);
+            EXPECT_EQ(longer.header.dataOffset, have.header.dataOffset);
+        }
+    }
+}
+
 TEST(ParsePxmHeader, NeedsNoCommentBuffer)
 {
     const ExactBytes text("P2\n# c\n2 1\n255\n0 1\n"s);
-    PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched};
+    PxmHeader header = {kUntouched, kUntouched, kUntouched, kUntouched, false};
     EXPECT_EQ(ParsePxmHeader(text.data(), text.size(), nullptr, 0, &header), 2);
     EXPECT_EQ(header.width, 2);
     EXPECT_EQ(header.height, 1);

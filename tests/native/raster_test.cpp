@@ -170,64 +170,64 @@ TEST(DecodeRaster, ConvertsEachKindIntoBottomUpRows)
 {
     const RasterCase cases[] = {
         // plain PBM: the leftmost pixel in the top bit, 1 black; bits after
-        // the last pixel are 0, padding bytes are left alone
-        {{1, 9, 1, 4, "1 0 1 1 0 0 0 0 1"}, 0, "B0 80 .. ..", "(0,0)"},
+        // the last pixel are 0, padding bytes are zeros
+        {{1, 9, 1, 4, "1 0 1 1 0 0 0 0 1"}, 0, "B0 80 00 00", "(0,0)"},
         // the bit position starts over with every row
-        {{1, 3, 2, 4, "1 0 1\n0 1 1\n"}, 0, "60 .. .. .. | A0 .. .. ..", "(0,1) (1,1)"},
+        {{1, 3, 2, 4, "1 0 1\n0 1 1\n"}, 0, "60 00 00 00 | A0 00 00 00", "(0,1) (1,1)"},
         {{1, 10, 2, 4, "1 1 1 1 1 1 1 1 1 1\n0 0 0 0 0 0 0 0 0 1\n"}, 0,
-         "00 40 .. .. | FF C0 .. ..", "(0,1) (1,1)"},
+         "00 40 00 00 | FF C0 00 00", "(0,1) (1,1)"},
         // any other plain PBM token is one pixel, the lowest bit of its
         // value: 2 white, 3 and -1 black
-        {{1, 2, 1, 4, "2 3"}, 0, "40 .. .. ..", "(0,0)"},
-        {{1, 5, 1, 4, "-1 +1 10x 2 21"}, 0, "C8 .. .. ..", "(0,0)"},
+        {{1, 2, 1, 4, "2 3"}, 0, "40 00 00 00", "(0,0)"},
+        {{1, 5, 1, 4, "-1 +1 10x 2 21"}, 0, "C8 00 00 00", "(0,0)"},
         // plain PBM rows as netpbm writes them (pnmtoplainpnm of pbmmake
         // -gray 10 3): one run of 0s and 1s per row, a pixel per character;
         // the raw picture holds 55 40 AA 80 55 40
         {{1, 10, 3, 4, "0101010101\n1010101010\n0101010101\n"}, 0,
-         "55 40 .. .. | AA 80 .. .. | 55 40 .. ..", "(0,2) (1,2) (2,2)"},
+         "55 40 00 00 | AA 80 00 00 | 55 40 00 00", "(0,2) (1,2) (2,2)"},
         // netpbm breaks runs after 70 characters (pbmmake -gray 75 2)
         {{1, 75, 2, 12,
           Repeat("01", 35) + "\n01010\n" + Repeat("10", 35) + "\n10101\n"}, 0,
-         Repeat("AA ", 9) + "A0 .. .. | " + Repeat("55 ", 9) + "40 .. ..", "(0,1) (1,1)"},
+         Repeat("AA ", 9) + "A0 00 00 | " + Repeat("55 ", 9) + "40 00 00", "(0,1) (1,1)"},
         // a run goes on into the next row, and mixes with other tokens
-        {{1, 3, 2, 4, "101011"}, 0, "60 .. .. .. | A0 .. .. ..", "(0,1) (1,1)"},
-        {{1, 3, 2, 4, "10 2 1 01"}, 0, "A0 .. .. .. | 80 .. .. ..", "(0,1) (1,1)"},
+        {{1, 3, 2, 4, "101011"}, 0, "60 00 00 00 | A0 00 00 00", "(0,1) (1,1)"},
+        {{1, 3, 2, 4, "10 2 1 01"}, 0, "A0 00 00 00 | 80 00 00 00", "(0,1) (1,1)"},
         // what follows the last pixel of a run is never looked at
-        {{1, 2, 1, 4, "1011 x"}, 0, "80 .. .. ..", "(0,0)"},
+        {{1, 2, 1, 4, "1011 x"}, 0, "80 00 00 00", "(0,0)"},
 
         // plain PGM: the low 8 bits of each value
-        {{2, 3, 1, 4, "256 300 -1"}, 0, "00 2C FF ..", "(0,0)"},
-        {{2, 3, 1, 4, "99999999999 -256 +7"}, 0, "FF 00 07 ..", "(0,0)"},
-        {{2, 2, 1, 4, "7x x7"}, 0, "07 00 .. ..", "(0,0)"},
+        {{2, 3, 1, 4, "256 300 -1"}, 0, "00 2C FF 00", "(0,0)"},
+        {{2, 3, 1, 4, "99999999999 -256 +7"}, 0, "FF 00 07 00", "(0,0)"},
+        {{2, 2, 1, 4, "7x x7"}, 0, "07 00 00 00", "(0,0)"},
         // tab and comma do not separate: "1\t2" is one sample, 1, and each
         // later sample lands one pixel earlier
-        {{2, 3, 1, 4, "1\t2 3,9 4"}, 0, "01 03 04 ..", "(0,0)"},
-        {{2, 3, 1, 4, "\r\n  1\r\n2\r\n\r\n3\r\n"}, 0, "01 02 03 ..", "(0,0)"},
-        {{2, 3, 2, 4, "1 2 3\n4 5 6\n"}, 0, "04 05 06 .. | 01 02 03 ..", "(0,1) (1,1)"},
+        {{2, 3, 1, 4, "1\t2 3,9 4"}, 0, "01 03 04 00", "(0,0)"},
+        {{2, 3, 1, 4, "\r\n  1\r\n2\r\n\r\n3\r\n"}, 0, "01 02 03 00", "(0,0)"},
+        {{2, 3, 2, 4, "1 2 3\n4 5 6\n"}, 0, "04 05 06 00 | 01 02 03 00", "(0,1) (1,1)"},
         // no read after the last sample: nothing has to follow it
-        {{2, 1, 1, 4, "9"}, 0, "09 .. .. ..", "(0,0)"},
+        {{2, 1, 1, 4, "9"}, 0, "09 00 00 00", "(0,0)"},
         // and whatever follows is ignored
-        {{2, 3, 2, 4, "1 2 3 4 5 6 7 8 junk"}, 0, "04 05 06 .. | 01 02 03 ..", "(0,1) (1,1)"},
+        {{2, 3, 2, 4, "1 2 3 4 5 6 7 8 junk"}, 0, "04 05 06 00 | 01 02 03 00", "(0,1) (1,1)"},
 
         // plain PPM: red, green, blue in, blue, green, red out
-        {{3, 1, 1, 4, "255 0 0"}, 0, "00 00 FF ..", "(0,0)"},
-        {{3, 1, 1, 4, "256 300 -1"}, 0, "FF 2C 00 ..", "(0,0)"},
+        {{3, 1, 1, 4, "255 0 0"}, 0, "00 00 FF 00", "(0,0)"},
+        {{3, 1, 1, 4, "256 300 -1"}, 0, "FF 2C 00 00", "(0,0)"},
         {{3, 2, 2, 8, "1 2 3 4 5 6\n7 8 9 10 11 12\n"}, 0,
-         "09 08 07 0C 0B 0A .. .. | 03 02 01 06 05 04 .. ..", "(0,1) (1,1)"},
+         "09 08 07 0C 0B 0A 00 00 | 03 02 01 06 05 04 00 00", "(0,1) (1,1)"},
 
         // raw PBM and PGM rows are copied, bits after the last pixel included
-        {{4, 10, 2, 4, "\xFF\xC3\x00\x7F"s}, 0, "00 7F .. .. | FF C3 .. ..", "(0,1) (1,1)"},
-        {{4, 17, 1, 4, "\x12\x34\x56"}, 0, "12 34 56 ..", "(0,0)"},
+        {{4, 10, 2, 4, "\xFF\xC3\x00\x7F"s}, 0, "00 7F 00 00 | FF C3 00 00", "(0,1) (1,1)"},
+        {{4, 17, 1, 4, "\x12\x34\x56"}, 0, "12 34 56 00", "(0,0)"},
         // bytes after the last row are ignored
-        {{5, 3, 2, 4, "\x01\x02\x03\x04\x05\x06\x07"}, 0, "04 05 06 .. | 01 02 03 ..",
+        {{5, 3, 2, 4, "\x01\x02\x03\x04\x05\x06\x07"}, 0, "04 05 06 00 | 01 02 03 00",
          "(0,1) (1,1)"},
         // raw PPM: red and blue exchanged
-        {{6, 1, 1, 4, "\xFF\x00\x00"s}, 0, "00 00 FF ..", "(0,0)"},
-        {{6, 2, 2, 8, kTwelveBytes}, 0, "09 08 07 0C 0B 0A .. .. | 03 02 01 06 05 04 .. ..",
+        {{6, 1, 1, 4, "\xFF\x00\x00"s}, 0, "00 00 FF 00", "(0,0)"},
+        {{6, 2, 2, 8, kTwelveBytes}, 0, "09 08 07 0C 0B 0A 00 00 | 03 02 01 06 05 04 00 00",
          "(0,1) (1,1)"},
         // a stride wider than the row
         {{5, 2, 2, 12, "\xAA\xBB\xCC\xDD"}, 0,
-         "CC DD .. .. .. .. .. .. .. .. .. .. | AA BB .. .. .. .. .. .. .. .. .. ..",
+         "CC DD 00 00 00 00 00 00 00 00 00 00 | AA BB 00 00 00 00 00 00 00 00 00 00",
          "(0,1) (1,1)"},
     };
     for (const RasterCase& c : cases)
@@ -241,27 +241,27 @@ TEST(DecodeRaster, AsciiRasterThatRunsOutGivesCorrupted)
     // of a row's first pixel comes before the report of the row above.
     const RasterCase cases[] = {
         // the top row complete, two bytes of the second, then nothing
-        {{2, 3, 2, 4, "1 2 3 4 5"}, 3, "04 05 .. .. | 01 02 03 ..", "(0,1)"},
+        {{2, 3, 2, 4, "1 2 3 4 5"}, 3, "04 05 00 00 | 01 02 03 00", "(0,1)"},
         // the text ends with the top row: written, never reported
-        {{2, 3, 2, 4, "1 2 3"}, 3, ".. .. .. .. | 01 02 03 ..", ""},
-        {{1, 3, 2, 4, "101"}, 3, ".. .. .. .. | A0 .. .. ..", ""},
-        {{3, 1, 2, 4, "1 2 3\n"}, 3, ".. .. .. .. | 03 02 01 ..", ""},
+        {{2, 3, 2, 4, "1 2 3"}, 3, "00 00 00 00 | 01 02 03 00", ""},
+        {{1, 3, 2, 4, "101"}, 3, "00 00 00 00 | A0 00 00 00", ""},
+        {{3, 1, 2, 4, "1 2 3\n"}, 3, "00 00 00 00 | 03 02 01 00", ""},
         // the later bits of a PBM byte are cleared with its first pixel
-        {{1, 5, 1, 4, "1 1 1"}, 3, "E0 .. .. ..", ""},
+        {{1, 5, 1, 4, "1 1 1"}, 3, "E0 00 00 00", ""},
         // a PPM pixel short of a sample is not stored at all
-        {{3, 2, 1, 8, "1 2 3 4 5"}, 3, "03 02 01 .. .. .. .. ..", ""},
+        {{3, 2, 1, 8, "1 2 3 4 5"}, 3, "03 02 01 00 00 00 00 00", ""},
         // a zero byte ends the text
-        {{2, 3, 1, 4, "1 2\0 3"s}, 3, "01 02 .. ..", ""},
+        {{2, 3, 1, 4, "1 2\0 3"s}, 3, "01 02 00 00", ""},
         // so does the given length, inside a token or after it
-        {{2, 2, 1, 4, "12 34 56", 4}, 0, "0C 03 .. ..", "(0,0)"},
-        {{2, 2, 1, 4, "12 34 56", 5}, 0, "0C 22 .. ..", "(0,0)"},
-        {{2, 2, 1, 4, "12 34 56", 2}, 3, "0C .. .. ..", ""},
+        {{2, 2, 1, 4, "12 34 56", 4}, 0, "0C 03 00 00", "(0,0)"},
+        {{2, 2, 1, 4, "12 34 56", 5}, 0, "0C 22 00 00", "(0,0)"},
+        {{2, 2, 1, 4, "12 34 56", 2}, 3, "0C 00 00 00", ""},
         // not even the first pixel: nothing written, nothing reported
-        {{1, 1, 1, 4, ""}, 3, ".. .. .. ..", ""},
-        {{1, 1, 1, 4, "\0" "1"s}, 3, ".. .. .. ..", ""},
-        {{2, 2, 2, 4, " \r\n \n"}, 3, ".. .. .. .. | .. .. .. ..", ""},
-        {{3, 1, 1, 4, "1 2"}, 3, ".. .. .. ..", ""},
-        {{2, 1, 1, 4, "7", 0}, 3, ".. .. .. ..", ""},
+        {{1, 1, 1, 4, ""}, 3, "00 00 00 00", ""},
+        {{1, 1, 1, 4, "\0" "1"s}, 3, "00 00 00 00", ""},
+        {{2, 2, 2, 4, " \r\n \n"}, 3, "00 00 00 00 | 00 00 00 00", ""},
+        {{3, 1, 1, 4, "1 2"}, 3, "00 00 00 00", ""},
+        {{2, 1, 1, 4, "7", 0}, 3, "00 00 00 00", ""},
     };
     for (const RasterCase& c : cases)
         ExpectDecoded(c);
@@ -273,12 +273,12 @@ TEST(DecodeRaster, ShortRawDataGivesCorrupted)
     // nothing past the given bytes is read.
     const RasterCase cases[] = {
         {{5, 3, 3, 4, "\x01\x02\x03\x04\x05\x06\x07"}, 3,
-         ".. .. .. .. | 04 05 06 .. | 01 02 03 ..", "(0,2) (1,2)"},
-        {{6, 1, 2, 4, "\x01\x02\x03\x04\x05"}, 3, ".. .. .. .. | 03 02 01 ..", "(0,1)"},
-        {{4, 9, 2, 4, "\xAA\x80\xFF"}, 3, ".. .. .. .. | AA 80 .. ..", "(0,1)"},
-        {{5, 3, 2, 4, "\x01\x02\x03\x04\x05\x06", 5}, 3, ".. .. .. .. | 01 02 03 ..", "(0,1)"},
-        {{6, 3, 1, 12, "\x01\x02\x03\x04"}, 3, ".. .. .. .. .. .. .. .. .. .. .. ..", ""},
-        {{5, 2, 2, 4, ""}, 3, ".. .. .. .. | .. .. .. ..", ""},
+         "00 00 00 00 | 04 05 06 00 | 01 02 03 00", "(0,2) (1,2)"},
+        {{6, 1, 2, 4, "\x01\x02\x03\x04\x05"}, 3, "00 00 00 00 | 03 02 01 00", "(0,1)"},
+        {{4, 9, 2, 4, "\xAA\x80\xFF"}, 3, "00 00 00 00 | AA 80 00 00", "(0,1)"},
+        {{5, 3, 2, 4, "\x01\x02\x03\x04\x05\x06", 5}, 3, "00 00 00 00 | 01 02 03 00", "(0,1)"},
+        {{6, 3, 1, 12, "\x01\x02\x03\x04"}, 3, "00 00 00 00 00 00 00 00 00 00 00 00", ""},
+        {{5, 2, 2, 4, ""}, 3, "00 00 00 00 | 00 00 00 00", ""},
     };
     for (const RasterCase& c : cases)
         ExpectDecoded(c);
@@ -344,9 +344,8 @@ TEST(DecodeRaster, StopsWhenProgressAsksTo)
                                                have.bytes.begin() + long(at + stride));
                 const std::vector<uint8_t> done(whole.bytes.begin() + long(at),
                                                 whole.bytes.begin() + long(at + stride));
-                EXPECT_EQ(row, int(r) <= stop ? done
-                                              : std::vector<uint8_t>(stride, kSentinel[0]))
-                    << "picture row " << r;
+                EXPECT_EQ(row, int(r) <= stop ? done : std::vector<uint8_t>(stride, 0))
+                    << "picture row " << r << ": rows not reached are cleared";
             }
         }
     }
@@ -389,11 +388,11 @@ TEST(DecodeRaster, EmptyPictures)
     const std::string sources[] = {"", "1", "1", "1 2 3", "", "", ""};
     for (PxmKind kind = 1; kind <= 6; ++kind) {
         // no pixel per row: every row is still reported
-        ExpectDecoded({{kind, 0, 3, 4, sources[kind]}, 0, Repeat(".. .. .. .. | ", 2) + ".. .. .. ..",
+        ExpectDecoded({{kind, 0, 3, 4, sources[kind]}, 0, Repeat("00 00 00 00 | ", 2) + "00 00 00 00",
                        "(0,2) (1,2) (2,2)"});
-        ExpectDecoded({{kind, -3, 2, 4, sources[kind]}, 0, ".. .. .. .. | .. .. .. ..",
+        ExpectDecoded({{kind, -3, 2, 4, sources[kind]}, 0, "00 00 00 00 | 00 00 00 00",
                        "(0,1) (1,1)"});
-        ExpectDecoded({{kind, INT32_MIN, 1, 4, sources[kind]}, 0, ".. .. .. ..", "(0,0)"});
+        ExpectDecoded({{kind, INT32_MIN, 1, 4, sources[kind]}, 0, "00 00 00 00", "(0,0)"});
         // no row: nothing written (the block is empty), nothing reported
         ExpectDecoded({{kind, 3, 0, 4, sources[kind]}, 0, "", ""});
     }

@@ -52,6 +52,49 @@ TEST(GetPictureInfo, FillsTheRecord)
     }
 }
 
+TEST(GetPictureInfo, WritesTheRecordAsTheHostLaysItOut)
+{
+    // The host's record, byte for byte, written out here rather than taken
+    // from the interface header the plug-in shares: 26 packed bytes with the
+    // comment handle at offset 22; 32 bytes in the 64-bit interface, the
+    // handle at 24 after two bytes of padding.
+    const bool wide = sizeof(void*) == 8;
+    const size_t recordSize = wide ? 32 : 26, handleAt = wide ? 24 : 22;
+    const std::string picture = "P4\n# a comment\n300 -7\n";
+    for (Mode mode : {Mode::File, Mode::GuardedMemory}) {
+        uint8_t record[64];
+        memset(record, 0xEE, sizeof record);
+        int result;
+        if (mode == Mode::File) {
+            const std::string path = WriteTempFile("record.pbm", picture);
+            result = Kelda().GetPictureInfo(path.c_str(), 0, 0, reinterpret_cast<PictureInfo*>(record));
+        } else {
+            GuardedImage image = MakeGuardedImage(picture);
+            result = Kelda().GetPictureInfo(image.data, 0, 1, reinterpret_cast<PictureInfo*>(record));
+            FreeGuardedImage(image);
+        }
+        ASSERT_EQ(result, 0) << Name(mode);
+        const std::string r = Bytes(record, sizeof record);
+        EXPECT_EQ(U32(r, 0), 0u) << "left";
+        EXPECT_EQ(U32(r, 4), 0u) << "top";
+        EXPECT_EQ(U32(r, 8), 300u) << "width";
+        EXPECT_EQ(int32_t(U32(r, 12)), -7) << "height";
+        EXPECT_EQ(U16(r, 16), 0u) << "x density";
+        EXPECT_EQ(U16(r, 18), 0u) << "y density";
+        EXPECT_EQ(U16(r, 20), 1u) << "colour depth";
+        if (wide) {
+            EXPECT_EQ(U16(r, 22), 0xEEEEu) << "the padding is not written";
+        }
+        uintptr_t handle = 0;
+        memcpy(&handle, record + handleAt, sizeof handle);
+        ASSERT_NE(handle, 0u) << "the comment handle at offset " << handleAt;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(handle)), "# a comment\n");
+        LocalFree(reinterpret_cast<HLOCAL>(handle));
+        for (size_t i = recordSize; i < sizeof record; ++i)
+            ASSERT_EQ(record[i], 0xEE) << "written past the record, byte " << i;
+    }
+}
+
 TEST(GetPictureInfo, RefusesUnsupportedHeadersAndLeavesTheRecordAlone)
 {
     const std::string cases[] = {
@@ -314,17 +357,40 @@ TEST(GetPicture, ProgressReportsEveryRowAndHonoursAStop)
 
 TEST(GetPicture, TheHostValueComesBackUnchanged)
 {
+    // An opaque value of the host's, as wide as a pointer: above 4 GiB in
+    // the 64-bit interface, where cutting it to 32 bits would lose it.
+    static LONG_PTR expected;
+    static int mismatches;
     struct Seen {
         static int __stdcall Check(int, int, LONG_PTR value)
         {
-            return value == LONG_PTR(0x87654321) ? 0 : 1;
+            if (value != expected)
+                ++mismatches;
+            return 0;
         }
     };
-    std::string picture = "P5\n2 2\n255\nabcd";
-    HLOCAL info, pixels;
-    EXPECT_EQ(Kelda().GetPicture(&picture[0], 0, 1, &info, &pixels, Seen::Check, LONG_PTR(0x87654321)), 0);
-    LocalFree(info);
-    LocalFree(pixels);
+    const LONG_PTR values[] = {
+        LONG_PTR(0x87654321), LONG_PTR(-1), 0,
+#if defined(_WIN64)
+        LONG_PTR(0x123456789ABCDEF0), LONG_PTR(0x100000000), LONG_PTR(-0x200000001),
+#endif
+    };
+    const std::string pictures[] = {"P5\n2 2\n255\nabcd", "P2\n2 2\n255\n1 2 3 4",
+                                    "P1\n2 2\n1 0 0 1", "P6\n1 2\n255\nabcdef"};
+    for (const LONG_PTR value : values) {
+        for (const std::string& p : pictures) {
+            expected = value;
+            mismatches = 0;
+            std::string picture = p;
+            HLOCAL info, pixels;
+            EXPECT_EQ(Kelda().GetPicture(&picture[0], LONG_PTR(picture.size()), 1, &info, &pixels,
+                                         Seen::Check, value),
+                      0);
+            EXPECT_EQ(mismatches, 0) << "host value " << value << ", " << p.substr(0, 2);
+            LocalFree(info);
+            LocalFree(pixels);
+        }
+    }
 }
 
 TEST(GetPicture, ShortDataIsCorruptedAndKeepsTheCompleteRows)
@@ -343,9 +409,9 @@ TEST(GetPicture, ShortDataIsCorruptedAndKeepsTheCompleteRows)
         {"ASCII ending at a row's end", "P2\n3 2\n255\n1 2 3", {}},
         {"NUL inside the ASCII raster", std::string("P2\n3 2\n255\n1 2 3 4\0 5 6\n", 24), {{0, 1}}},
     };
-    // A memory image in a heap block is followed by whatever the heap holds,
-    // so only a file and an image before a no-access page have a known end.
-    for (Mode mode : {Mode::File, Mode::GuardedMemory}) {
+    // A memory image in a heap block is followed by whatever the heap holds;
+    // the length the host passes bounds it as the end of a file does.
+    for (Mode mode : kModes) {
         for (const Case& c : cases) {
             Decoded d = Decode(c.picture, mode);
             EXPECT_EQ(d.result, 3) << c.name << " from " << Name(mode);
@@ -370,9 +436,8 @@ TEST(GetPicture, RefusalsLeaveTheHandlesAlone)
         {"negative height", "P6\n3 -2\n255\nabcdef", 8},
         {"rowStride x height beyond 32 bits", "P5\n65536 65537\n255\n", 4},
         {"3 x width beyond 32 bits", "P6\n1431655766 1\n255\n", 4},
-        // 2 GB: no 32-bit process can have it; a 64-bit one gets it, and
-        // the raster is missing.
-        {"huge but addressable", "P5\n2000000000 1\n255\n", sizeof(void*) == 4 ? 4 : 3},
+        // 2 GB: a file of 19 bytes cannot claim a block that large.
+        {"huge block for a tiny input", "P5\n2000000000 1\n255\n", 4},
     };
     for (Mode mode : kModes) {
         for (const Case& c : cases) {
@@ -403,6 +468,31 @@ TEST(GetPicture, FilesThatCannotBeOpenedGiveReadError)
     CloseHandle(lock);
     EXPECT_EQ(info, kUntouched);
     EXPECT_EQ(pixels, kUntouched);
+}
+
+TEST(GetPicture, OpensAFileThatAnotherProgramIsWriting)
+{
+    // A program that writes a picture keeps it open for writing and lets
+    // others read: the plug-in must ask for no narrower sharing than that.
+    const std::string picture = "P5\n2 1\n255\n\x10\x20";
+    const std::string path = WriteTempFile("writing.pgm", picture);
+    for (DWORD share : {DWORD(FILE_SHARE_READ), DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE),
+                        DWORD(FILE_SHARE_READ | FILE_SHARE_DELETE)}) {
+        HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                                    0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        HLOCAL info = kUntouched, pixels = kUntouched;
+        EXPECT_EQ(Kelda().GetPicture(path.c_str(), 0, 0, &info, &pixels, nullptr, 0), 0)
+            << "writer shares " << share;
+        if (info != kUntouched) {
+            EXPECT_EQ(Hex(Bytes(pixels, 2)), Hex("\x10\x20"));
+            LocalFree(info);
+            LocalFree(pixels);
+        }
+        PictureInfo record;
+        EXPECT_EQ(Kelda().GetPictureInfo(path.c_str(), 0, 0, &record), 0) << "writer shares " << share;
+        CloseHandle(writer);
+    }
 }
 
 TEST(GetPicture, FlagAndSecondArgument)
