@@ -11,8 +11,15 @@ else()
   set(KELDA_SUFFIX .spi)
   set(KELDA_DEF plugin/kelda.def)
 endif()
-add_library(kelda SHARED plugin/exports.cpp plugin/input.cpp ${KELDA_DEF})
+
+# The version and names for exports.cpp and the version resource.
+set(KELDA_FILE_NAME kelda${KELDA_SUFFIX})
+configure_file(plugin/version.h.in ${CMAKE_BINARY_DIR}/generated/plugin/version.h @ONLY)
+enable_language(RC)
+
+add_library(kelda SHARED plugin/exports.cpp plugin/input.cpp plugin/kelda.rc ${KELDA_DEF})
 set_target_properties(kelda PROPERTIES PREFIX "" OUTPUT_NAME kelda SUFFIX ${KELDA_SUFFIX})
+target_include_directories(kelda PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(kelda PRIVATE pxm)
 target_link_options(kelda PRIVATE ${KELDA_STATIC_LINK} -Wl,--enable-stdcall-fixup)
 
@@ -28,12 +35,14 @@ include(GoogleTest)
 
 add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
   tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp
-  tests/native/swap_test.cpp)
+  tests/windows/version_test.cpp tests/native/swap_test.cpp)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   target_sources(plugin_tests PRIVATE tests/windows/unicode_test.cpp)
 endif()
-target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi)
+target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+  ${CMAKE_BINARY_DIR}/generated)
+# version reads the plug-in's version resource; the plug-in itself needs none.
+target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi version)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(plugin_tests kelda)
 gtest_discover_tests(plugin_tests
