@@ -27,6 +27,35 @@ add_executable(spihost tools/spihost.cpp)
 target_include_directories(spihost PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_options(spihost PRIVATE ${KELDA_STATIC_LINK})
 
+# The same sources give the same bytes, wherever they are built and
+# whenever. No folder of this machine goes into what the compiler writes: the
+# sources are /kelda and the build folder /kelda/build (given last, so it wins
+# when it lies inside the sources). The linker writes no time, which also
+# leaves the export directory's timestamp at 0.
+foreach(target pxm kelda spihost)
+  target_compile_options(${target} PRIVATE
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/kelda
+    -ffile-prefix-map=${CMAKE_BINARY_DIR}=/kelda/build)
+  target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+endforeach()
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  # The plug-in ships stripped; its symbols and line tables (-g changes no
+  # code) stay beside it in kelda.spi.debug or kelda.sph.debug, which a
+  # debugger finds through the debug link, for reading crash reports.
+  target_compile_options(pxm PRIVATE -g)
+  target_compile_options(kelda PRIVATE -g)
+  # objcopy stamps the files it writes with the time unless
+  # SOURCE_DATE_EPOCH names one; 0 is what the linker left.
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
+  add_custom_command(TARGET kelda POST_BUILD
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:kelda> $<TARGET_FILE_NAME:kelda>.debug
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:kelda>.debug
+      $<TARGET_FILE_NAME:kelda>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:kelda>
+    VERBATIM)
+  target_link_options(spihost PRIVATE -s)
+endif()
+
 # GoogleTest from Debian's source package, built for Windows.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -53,6 +82,14 @@ gtest_discover_tests(plugin_tests
 # The DLL's shape: its exports and the DLLs it imports.
 add_test(NAME dll_shape
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-dll $<TARGET_FILE:kelda>)
+
+# What a release ships: stripped and small, its debug file linked, no time
+# and no folder of this machine in it.
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  add_test(NAME release_shape
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-release-dll $<TARGET_FILE:kelda>)
+  set_tests_properties(release_shape PROPERTIES TIMEOUT 60)
+endif()
 
 # Pictures written by netpbm and ImageMagick, decoded through the plug-in by
 # spihost, against both toolkits' own reading of them.
