@@ -112,3 +112,5 @@ target_include_directories(spibench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(spibench PRIVATE psapi)
 target_link_options(spibench PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(spibench kelda)
+
+include(cmake/package.cmake)
