@@ -43,12 +43,12 @@ constexpr int NamedVersion(const char* line)
         return -1;
     at += 4;
     int numbers[2] = {0, 0};
-    for (int part = 0; part < 2; ++part) {
+    for (int field = 0; field < 2; ++field) {
         if (line[at] < '0' || line[at] > '9')
             return -1;
         while (line[at] >= '0' && line[at] <= '9')
-            numbers[part] = numbers[part] * 10 + (line[at++] - '0');
-        if (part == 0 && line[at++] != '.')
+            numbers[field] = numbers[field] * 10 + (line[at++] - '0');
+        if (field == 0 && line[at++] != '.')
             return -1;
     }
     return line[at] == 0 || line[at] == ' ' ? numbers[0] * 1000 + numbers[1] : -1;
