@@ -11,14 +11,57 @@ else()
   set(KELDA_SUFFIX .spi)
   set(KELDA_DEF plugin/kelda.def)
 endif()
-add_library(kelda SHARED plugin/exports.cpp plugin/input.cpp ${KELDA_DEF})
+
+# The version and names for exports.cpp and the version resource.
+set(KELDA_FILE_NAME kelda${KELDA_SUFFIX})
+configure_file(plugin/version.h.in ${CMAKE_BINARY_DIR}/generated/plugin/version.h @ONLY)
+enable_language(RC)
+
+add_library(kelda SHARED plugin/exports.cpp plugin/input.cpp plugin/kelda.rc ${KELDA_DEF})
 set_target_properties(kelda PROPERTIES PREFIX "" OUTPUT_NAME kelda SUFFIX ${KELDA_SUFFIX})
+target_include_directories(kelda PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(kelda PRIVATE pxm)
 target_link_options(kelda PRIVATE ${KELDA_STATIC_LINK} -Wl,--enable-stdcall-fixup)
 
 add_executable(spihost tools/spihost.cpp)
 target_include_directories(spihost PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_options(spihost PRIVATE ${KELDA_STATIC_LINK})
+
+# The same sources give the same bytes, wherever they are built and
+# whenever. No folder of this machine goes into what the compiler writes: the
+# sources are /kelda and the build folder /kelda/build (given last, so it wins
+# when it lies inside the sources). The linker writes no time, which also
+# leaves the export directory's timestamp at 0.
+foreach(target pxm kelda spihost)
+  target_compile_options(${target} PRIVATE
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/kelda
+    -ffile-prefix-map=${CMAKE_BINARY_DIR}=/kelda/build)
+  target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+endforeach()
+# The plug-in throws no exception and unwinds no frame: it needs no unwind
+# tables. The DLL carries only the width of the ASCII block reader that its
+# processor uses; the tests of the core run both widths natively.
+foreach(target pxm kelda)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-asynchronous-unwind-tables)
+endforeach()
+target_compile_definitions(pxm PRIVATE PXM_NATIVE_BLOCKS_ONLY)
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  # The plug-in ships stripped; its symbols and line tables (-g changes no
+  # code) stay beside it in kelda.spi.debug or kelda.sph.debug, which a
+  # debugger finds through the debug link, for reading crash reports.
+  target_compile_options(pxm PRIVATE -g)
+  target_compile_options(kelda PRIVATE -g)
+  # objcopy stamps the files it writes with the time unless
+  # SOURCE_DATE_EPOCH names one; 0 is what the linker left.
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
+  add_custom_command(TARGET kelda POST_BUILD
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:kelda> $<TARGET_FILE_NAME:kelda>.debug
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:kelda>.debug
+      $<TARGET_FILE_NAME:kelda>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:kelda>
+    VERBATIM)
+  target_link_options(spihost PRIVATE -s)
+endif()
 
 # GoogleTest from Debian's source package, built for Windows.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -27,13 +70,15 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 add_executable(plugin_tests tests/windows/frame_test.cpp tests/windows/picture_test.cpp
-  tests/windows/bounds_test.cpp tests/windows/hostile_test.cpp tests/windows/soak_test.cpp tests/windows/host.cpp
-  tests/native/swap_test.cpp)
+  tests/windows/bounds_test.cpp tests/windows/hostile_test.cpp tests/windows/soak_test.cpp
+  tests/windows/host.cpp tests/windows/version_test.cpp tests/native/swap_test.cpp)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   target_sources(plugin_tests PRIVATE tests/windows/unicode_test.cpp)
 endif()
-target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi)
+target_include_directories(plugin_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+  ${CMAKE_BINARY_DIR}/generated)
+# version reads the plug-in's version resource; the plug-in itself needs none.
+target_link_libraries(plugin_tests PRIVATE pxm gtest_main psapi version)
 target_link_options(plugin_tests PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(plugin_tests kelda)
 # Every test that runs a Windows program carries the label "wine"; the
@@ -49,6 +94,14 @@ gtest_discover_tests(plugin_tests
 add_test(NAME dll_shape
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-dll $<TARGET_FILE:kelda>)
 set_tests_properties(dll_shape PROPERTIES TIMEOUT 60 LABELS static)
+
+# What a release ships: stripped and small, its debug file linked, no time
+# and no folder of this machine in it.
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  add_test(NAME release_shape
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-release-dll $<TARGET_FILE:kelda>)
+  set_tests_properties(release_shape PROPERTIES TIMEOUT 60 LABELS static)
+endif()
 
 # Pictures written by netpbm and ImageMagick, decoded through the plug-in by
 # spihost, against both toolkits' own reading of them.
@@ -72,3 +125,5 @@ target_include_directories(spibench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(spibench PRIVATE psapi)
 target_link_options(spibench PRIVATE ${KELDA_STATIC_LINK})
 add_dependencies(spibench kelda)
+
+include(cmake/package.cmake)

@@ -12,6 +12,7 @@
 
 #include "plugin/input.h"
 #include "plugin/susie.h"
+#include "plugin/version.h"
 #include "pxm/pxm.h"
 
 // Exported through kelda.def and kelda64.def: undecorated names, ordinals in
@@ -24,11 +25,42 @@ namespace {
 #if defined(__GNUC__)
 __attribute__((used))
 #endif
-const char kDescription[] = "kelda Susie Plug-in for PxM (c) 2026 the kelda developers";
+const char kDescription[] = KELDA_DESCRIPTION;
+
+// Hosts show this line as the plug-in's name and version.
+constexpr char kVersionLine[] = "PxM to DIB ver 1.1 (c) 2026 the kelda developers";
+
+// The version that a line names after "ver " as MAJOR.MINOR, as
+// MAJOR * 1000 + MINOR; -1 when it names none, or more than MAJOR.MINOR.
+constexpr int NamedVersion(const char* line)
+{
+    int at = 0;
+    while (line[at] != 0 && !(line[at] == 'v' && line[at + 1] == 'e' && line[at + 2] == 'r' &&
+                              line[at + 3] == ' '))
+        ++at;
+    if (line[at] == 0)
+        return -1;
+    at += 4;
+    int numbers[2] = {0, 0};
+    for (int field = 0; field < 2; ++field) {
+        if (line[at] < '0' || line[at] > '9')
+            return -1;
+        while (line[at] >= '0' && line[at] <= '9')
+            numbers[field] = numbers[field] * 10 + (line[at++] - '0');
+        if (field == 0 && line[at++] != '.')
+            return -1;
+    }
+    return line[at] == 0 || line[at] == ' ' ? numbers[0] * 1000 + numbers[1] : -1;
+}
+
+// The line is older than the version resource and stays as hosts know it;
+// a release that changes the project's version changes it too.
+static_assert(NamedVersion(kVersionLine) == KELDA_VERSION_MAJOR * 1000 + KELDA_VERSION_MINOR,
+              "the information line's \"ver MAJOR.MINOR\" is not project(VERSION) of CMakeLists.txt");
 
 const char* const kInformation[] = {
     "00IN",
-    "PxM to DIB ver 1.1 (c) 2026 the kelda developers",
+    kVersionLine,
 };
 const char* const kPatterns[] = {"*.pbm", "*.pgm", "*.ppm"};
 const char* const kFormatNames[] = {"PBM (ascii/raw)", "PGM (ascii/raw)", "PPM (ascii/raw)"};

@@ -224,8 +224,15 @@ const uint8_t* TakeBlocks(const uint8_t* p, const uint8_t* end, PxmSampleBatch* 
 inline const uint8_t* TakeBlocksOf(PxmBlockWidth blocks, const uint8_t* p, const uint8_t* end,
                                    PxmSampleBatch* batch)
 {
+#if defined(PXM_NATIVE_BLOCKS_ONLY)
+    // A build for one processor only (the plug-in) carries only its width.
+    (void)blocks;
+    return kPxmNativeBlocks == kPxmBlocks64 ? TakeBlocks<uint64_t>(p, end, batch)
+                                            : TakeBlocks<uint32_t>(p, end, batch);
+#else
     return blocks == kPxmBlocks64 ? TakeBlocks<uint64_t>(p, end, batch)
                                   : TakeBlocks<uint32_t>(p, end, batch);
+#endif
 }
 #endif
 

@@ -1,5 +1,7 @@
 #include "pxm/swap.h"
 
+#include <atomic>
+
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 #define PXM_X86 1
 #include <immintrin.h>
@@ -7,6 +9,7 @@
 #include <intrin.h>
 #define PXM_TARGET(features)
 #else
+#include <cpuid.h>
 #define PXM_TARGET(features) __attribute__((target(features)))
 #endif
 #endif
@@ -32,35 +35,62 @@ struct Cpu {
     bool avx2;
 };
 
+// cpuid and xgetbv by hand: GCC's __builtin_cpu_supports would do the same
+// but links libgcc's processor model, some 5 KB with a constructor that
+// runs when the plug-in loads.
 Cpu DetectCpu()
 {
-#if defined(_MSC_VER)
     Cpu cpu = {false, false};
+    unsigned int regs[4] = {0, 0, 0, 0}; // eax, ebx, ecx, edx
+#if defined(_MSC_VER)
     int r[4];
     __cpuid(r, 0);
-    const int maxLeaf = r[0];
+    const unsigned int maxLeaf = unsigned(r[0]);
     __cpuid(r, 1);
-    cpu.ssse3 = (r[2] & (1 << 9)) != 0;
-    // AVX2 needs the operating system to save the YMM registers too.
-    const bool osSavesYmm = (r[2] & (1 << 27)) != 0 && (r[2] & (1 << 28)) != 0;
+    for (int i = 0; i < 4; ++i)
+        regs[i] = unsigned(r[i]);
+#else
+    const unsigned int maxLeaf = __get_cpuid_max(0, nullptr);
+    if (maxLeaf < 1 || !__get_cpuid(1, &regs[0], &regs[1], &regs[2], &regs[3]))
+        return cpu;
+#endif
+    cpu.ssse3 = (regs[2] & (1u << 9)) != 0;
+    const bool osSavesYmm = (regs[2] & (1u << 27)) != 0 && (regs[2] & (1u << 28)) != 0;
     if (!osSavesYmm || maxLeaf < 7)
         return cpu;
+#if defined(_MSC_VER)
     const unsigned long long xcr0 = _xgetbv(0);
     __cpuidex(r, 7, 0);
-    cpu.avx2 = (xcr0 & 6) == 6 && (r[1] & (1 << 5)) != 0;
-    return cpu;
+    const unsigned int leaf7ebx = unsigned(r[1]);
 #else
-    // These also check that the operating system saves the YMM registers.
-    __builtin_cpu_init();
-    return {__builtin_cpu_supports("ssse3") != 0, __builtin_cpu_supports("avx2") != 0};
+    unsigned int xcr0lo, xcr0hi;
+    __asm__("xgetbv" : "=a"(xcr0lo), "=d"(xcr0hi) : "c"(0));
+    const unsigned long long xcr0 = xcr0lo | (static_cast<unsigned long long>(xcr0hi) << 32);
+    unsigned int a, leaf7ebx, c, d;
+    __cpuid_count(7, 0, a, leaf7ebx, c, d);
 #endif
+    // The operating system must save the YMM registers for AVX2 to be usable.
+    cpu.avx2 = (xcr0 & 6) == 6 && (leaf7ebx & (1u << 5)) != 0;
+    return cpu;
 }
 
-// The processor does not change while the process runs: asked once.
-const Cpu& ThisCpu()
+// The processor does not change while the process runs: it is asked once
+// and the answer kept, as bits with a mark that it is there. An atomic that
+// starts at 0 needs no guarded initialisation, and with it none of the
+// thread and exception support of the run-time library in the plug-in.
+std::atomic<uint8_t> gCpuBits{0};
+
+constexpr uint8_t kKnown = 1, kSsse3 = 2, kAvx2 = 4;
+
+Cpu ThisCpu()
 {
-    static const Cpu cpu = DetectCpu();
-    return cpu;
+    uint8_t bits = gCpuBits.load(std::memory_order_relaxed);
+    if (bits == 0) {
+        const Cpu cpu = DetectCpu();
+        bits = uint8_t(kKnown | (cpu.ssse3 ? kSsse3 : 0) | (cpu.avx2 ? kAvx2 : 0));
+        gCpuBits.store(bits, std::memory_order_relaxed);
+    }
+    return {(bits & kSsse3) != 0, (bits & kAvx2) != 0};
 }
 
 // Five pixels per 16-byte block; the sixteenth byte is copied as it is and
@@ -108,7 +138,7 @@ bool PxmSwapPathAvailable(PxmSwapPath path)
     if (path == kPxmSwapPortable)
         return true;
 #if PXM_X86
-    const Cpu& cpu = ThisCpu();
+    const Cpu cpu = ThisCpu();
     return path == kPxmSwapSsse3 ? cpu.ssse3 : path == kPxmSwapAvx2 ? cpu.avx2 : false;
 #else
     return false;
@@ -118,7 +148,7 @@ bool PxmSwapPathAvailable(PxmSwapPath path)
 PxmSwapPath PxmBestSwapPath()
 {
 #if PXM_X86
-    const Cpu& cpu = ThisCpu();
+    const Cpu cpu = ThisCpu();
     return cpu.avx2 ? kPxmSwapAvx2 : cpu.ssse3 ? kPxmSwapSsse3 : kPxmSwapPortable;
 #else
     return kPxmSwapPortable;
