@@ -3,6 +3,9 @@
 // (DecodePicture).
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -280,11 +283,63 @@ protected:
         gLog.live.clear();
     }
 
+    // Decodes from memory, and checks that the same bytes read in pieces,
+    // as a file is, give the same answer.
     int32_t Decode(const ExactBytes& image, Reports* reports)
     {
-        return DecodePicture(image.data(), image.size(), kAllocator,
-                             reports != nullptr ? Report : nullptr,
-                             reinterpret_cast<intptr_t>(reports), &info, &pixels);
+        const int stopAtCall = reports != nullptr ? reports->stopAtCall : -1;
+        const int32_t result = DecodePicture(image.data(), image.size(), kAllocator,
+                                             reports != nullptr ? Report : nullptr,
+                                             reinterpret_cast<intptr_t>(reports), &info, &pixels);
+        // An allocation that the test makes fail has no counterpart there.
+        if (gLog.failOn == 0)
+            ExpectTheSameInPieces(image, reports, stopAtCall, result);
+        return result;
+    }
+
+    void ExpectTheSameInPieces(const ExactBytes& image, const Reports* reports, int stopAtCall,
+                               int32_t result)
+    {
+        struct Pieces {
+            const uint8_t* bytes;
+            size_t length, at;
+            static intptr_t Read(void* context, uint8_t* buffer, size_t capacity)
+            {
+                Pieces* p = static_cast<Pieces*>(context);
+                size_t n = p->length - p->at < 7 ? p->length - p->at : 7;
+                n = n < capacity ? n : capacity;
+                memcpy(buffer, p->bytes + p->at, n);
+                p->at += n;
+                return intptr_t(n);
+            }
+            static void* Allocate(size_t size) { return malloc(size == 0 ? 1 : size); }
+        };
+        Pieces pieces = {image.data(), image.size(), 0};
+        const PxmStream stream = {Pieces::Read, &pieces, 7, image.size()};
+        const PxmAllocator plain = {Pieces::Allocate, free};
+        Reports inPieces;
+        inPieces.stopAtCall = stopAtCall;
+        void* streamInfo = kUntouchedHandle;
+        void* streamPixels = kUntouchedHandle;
+        EXPECT_EQ(DecodePictureStream(stream, plain, reports != nullptr ? Report : nullptr,
+                                      reinterpret_cast<intptr_t>(&inPieces), &streamInfo,
+                                      &streamPixels),
+                  result)
+            << "read in pieces";
+        if (reports != nullptr) {
+            EXPECT_EQ(inPieces.calls, reports->calls) << "read in pieces";
+        }
+        EXPECT_EQ(streamInfo == kUntouchedHandle, info == kUntouchedHandle) << "read in pieces";
+        if (streamInfo != kUntouchedHandle && info != kUntouchedHandle) {
+            const uint8_t* header = static_cast<const uint8_t*>(info);
+            uint32_t pixelSize;
+            memcpy(&pixelSize, header + 20, 4);
+            const size_t infoSize = header[14] == 1 ? 52 : header[14] == 8 ? 1068 : 44;
+            EXPECT_EQ(memcmp(streamInfo, info, infoSize), 0) << "read in pieces";
+            EXPECT_EQ(memcmp(streamPixels, pixels, pixelSize), 0) << "read in pieces";
+            free(streamInfo);
+            free(streamPixels);
+        }
     }
 
     void* info = kUntouchedHandle;
@@ -424,6 +479,43 @@ TEST_F(DecodePictureTest, FailedAllocationReleasesWhatItTook)
         EXPECT_TRUE(reports.calls.empty());
         End();
     }
+}
+
+TEST_F(DecodePictureTest, ReadsThePixelDataPast2GiB)
+{
+    // A greymap of 65536 x 32769 pixels: its last rows lie past 2 GiB of the
+    // input. The input is a sparse file, mapped: its holes read as zeros.
+    if (sizeof(void*) < 8)
+        GTEST_SKIP() << "a 32-bit process cannot map 2 GiB of input beside a 2 GiB block";
+    const int32_t width = 65536, height = 32769;
+    const std::string header = "P5\n65536 32769\n255\n";
+    const uint64_t size = header.size() + uint64_t(width) * uint64_t(height);
+    char path[] = "/tmp/kelda-large-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    unlink(path);
+    ASSERT_EQ(write(fd, header.data(), header.size()), ssize_t(header.size()));
+    // The last picture row, past 2 GiB: bytes 0, 1, 2, ... 255, 0, 1, ...
+    std::vector<uint8_t> lastRow(static_cast<size_t>(width), 0);
+    for (size_t i = 0; i < lastRow.size(); ++i)
+        lastRow[i] = uint8_t(i);
+    ASSERT_EQ(pwrite(fd, lastRow.data(), lastRow.size(), off_t(size - uint64_t(width))),
+              ssize_t(width));
+    ASSERT_EQ(ftruncate(fd, off_t(size)), 0);
+    void* mapped = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    ASSERT_NE(mapped, MAP_FAILED);
+
+    ASSERT_EQ(DecodePicture(static_cast<const uint8_t*>(mapped), size_t(size), kAllocator, nullptr,
+                            0, &info, &pixels),
+              0);
+    const uint8_t* block = static_cast<const uint8_t*>(pixels);
+    // The last picture row is the first row of the block.
+    EXPECT_EQ(memcmp(block, lastRow.data(), lastRow.size()), 0);
+    // The row before it, and the first, read zeros.
+    EXPECT_EQ(block[width], 0);
+    EXPECT_EQ(block[size_t(width) * size_t(height) - 1], 0);
+    munmap(mapped, size_t(size));
 }
 
 } // namespace

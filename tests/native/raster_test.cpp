@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "pxm/pxm.h"
+#include "pxm/raster.h"
 #include "tests/native/support.h"
 #include "tests/reference/reference.h"
 
@@ -107,20 +107,28 @@ Decoded Decode(const Picture& p, int stopAtCall = -1, bool report = true)
             EXPECT_EQ(result, decoded.result) << "the block's old contents changed the result";
         }
     }
-    // The plain reference decoder must agree byte for byte and call for call.
-    {
+    // The plain reference decoder, and the reader of the other block width
+    // (32-bit processors use 32-byte blocks), must agree byte for byte and
+    // call for call.
+    for (const char* other : {"reference decoder", "the other block width"}) {
         std::unique_ptr<uint8_t[]> block(new uint8_t[size]);
         memset(block.get(), kSentinel[0], size);
         Recorder recorder;
         recorder.stopAtCall = stopAtCall;
+        const PxmProgress progress = report ? Record : nullptr;
+        const intptr_t hostValue = reinterpret_cast<intptr_t>(&recorder);
+        const PxmBlockWidth otherWidth =
+            kPxmNativeBlocks == kPxmBlocks64 ? kPxmBlocks32 : kPxmBlocks64;
         const int32_t result =
-            DecodeRasterReference(source.data(), length, block.get(), report ? Record : nullptr,
-                                  reinterpret_cast<intptr_t>(&recorder), p.kind, p.width,
-                                  p.height, p.stride);
-        EXPECT_EQ(result, decoded.result) << "reference decoder";
+            other[0] == 'r'
+                ? DecodeRasterReference(source.data(), length, block.get(), progress, hostValue,
+                                        p.kind, p.width, p.height, p.stride)
+                : DecodeRasterWith(otherWidth, source.data(), length, block.get(), progress,
+                                   hostValue, p.kind, p.width, p.height, p.stride);
+        EXPECT_EQ(result, decoded.result) << other;
         EXPECT_TRUE(std::equal(block.get(), block.get() + size, runs[0].begin()))
-            << "reference decoder wrote other bytes";
-        EXPECT_EQ(recorder.calls.size(), decoded.snapshots.size()) << "reference decoder";
+            << other << " wrote other bytes";
+        EXPECT_EQ(recorder.calls.size(), decoded.snapshots.size()) << other;
     }
     decoded.bytes = runs[0];
     for (size_t i = 0; i < size; ++i) {
@@ -411,6 +419,126 @@ TEST(DecodeRaster, RejectsUnknownKindsBeforeAnything)
                   8);
         EXPECT_EQ(std::vector<uint8_t>(block, block + 8), std::vector<uint8_t>(8, kSentinel[0]));
         EXPECT_TRUE(recorder.calls.empty());
+    }
+}
+
+// Lines of at most 70 characters, as netpbm writes its plain formats: the
+// tokens joined by blanks, a line broken before a token that would not fit.
+std::string Lines70(const std::vector<std::string>& tokens, const std::string& lineEnd)
+{
+    std::string out, line;
+    for (const std::string& t : tokens) {
+        if (!line.empty() && line.size() + 1 + t.size() > 70) {
+            out += line + lineEnd;
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + t;
+    }
+    return out + line + lineEnd;
+}
+
+// A run of "0" and "1" broken into lines of at most 70 characters.
+std::string RunLines(const std::string& run, size_t every, const std::string& lineEnd)
+{
+    std::string out;
+    for (size_t i = 0; i < run.size(); i += every)
+        out += run.substr(i, every) + lineEnd;
+    return out;
+}
+
+// Samples of 1, 2 and 3 digits in turn, as decimal tokens.
+std::vector<std::string> Samples(int count, int seed)
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) {
+        const int v = (i * 73 + seed * 31) % 256;
+        out.push_back(std::to_string(i % 3 == 0 ? v % 10 : i % 3 == 1 ? v % 100 : v));
+    }
+    return out;
+}
+
+std::string Bits(int count, int seed)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += char('0' + (((i * 5 + seed) / 3) & 1));
+    return out;
+}
+
+TEST(DecodeRaster, LongTextsAgreeWithTheReference)
+{
+    // Texts long enough for every block path of the sample reader (blocks of
+    // 32 and 64 bytes, eight pixels at a time): each is decoded by the fast
+    // decoder with both block widths and by the reference decoder, which
+    // must agree in every byte and every progress call.
+    struct Case {
+        const char* what;
+        PxmKind kind;
+        int32_t width, height;
+        std::string text;
+        int32_t result;
+    };
+    std::vector<Case> cases;
+    for (const std::string lineEnd : {"\n", "\r\n"}) {
+        const bool crlf = lineEnd.size() == 2;
+        for (int32_t width : {1, 7, 8, 9, 63, 64, 65, 75, 150, 257}) {
+            const int32_t height = 5;
+            const int pixels = width * height;
+            std::string rows;
+            for (int r = 0; r < height; ++r)
+                rows += RunLines(Bits(width, r), 70, lineEnd);
+            cases.push_back({crlf ? "P1 runs, netpbm lines, CR LF" : "P1 runs, netpbm lines", 1,
+                             width, height, rows, 0});
+            // one run across every row's end, broken at odd places
+            cases.push_back({"P1 run across rows", 1, width, height,
+                             RunLines(Bits(pixels, 3), 37, lineEnd), 0});
+            std::vector<std::string> bits;
+            for (char c : Bits(pixels, 1))
+                bits.push_back(std::string(1, c));
+            cases.push_back({"P1 spaced bits", 1, width, height, Lines70(bits, lineEnd), 0});
+            cases.push_back({"P2 samples", 2, width, height, Lines70(Samples(pixels, width), lineEnd), 0});
+            cases.push_back({"P3 samples", 3, width, height,
+                             Lines70(Samples(3 * pixels, width), lineEnd), 0});
+            // cut inside the last row, inside a token
+            const std::string greys = Lines70(Samples(pixels, 2), lineEnd);
+            const size_t cut = greys.size() / 5 + lineEnd.size() + 3;
+            cases.push_back({"P2 cut short", 2, width, height, greys.substr(0, greys.size() - cut), 3});
+            const std::string runs = RunLines(Bits(pixels, 5), 70, lineEnd);
+            cases.push_back({"P1 cut short", 1, width, height,
+                             runs.substr(0, runs.size() - runs.size() / 4 - lineEnd.size() - 1), 3});
+        }
+        // tokens longer than any block, in runs and in numbers
+        cases.push_back({"P1 run of 300 characters", 1, 100, 3, Bits(300, 7) + lineEnd, 0});
+        cases.push_back({"P1 tokens over 72 bytes that are no run", 1, 3, 2,
+                         std::string(80, '1') + "2 " + std::string(90, '0') + "3 1 0 1 1" + lineEnd, 0});
+        cases.push_back({"P2 tokens over 72 bytes", 2, 4, 2,
+                         std::string(75, '0') + "255 " + std::string(100, '9') + " 7 8\t9 10" + lineEnd +
+                             "11 12 13" + lineEnd, 0});
+        cases.push_back({"P3 long blank runs", 3, 2, 2,
+                         std::string(200, ' ') + "1 2 3" + std::string(100, '\n') + "4 5 6 7 8 9 10 11 12",
+                         0});
+        cases.push_back({"P2 a zero byte far in", 2, 40, 2,
+                         Lines70(Samples(50, 1), lineEnd) + std::string(1, '\0') +
+                             Lines70(Samples(40, 2), lineEnd), 3});
+    }
+    // raw rows, long and short
+    for (PxmKind kind = 4; kind <= 6; ++kind)
+        for (int32_t width : {1, 33, 1000}) {
+            std::string data;
+            for (int i = 0; i < 3 * width * 4; ++i)
+                data += char(i * 13 + kind);
+            cases.push_back({"raw rows", kind, width, 4, data, 0});
+        }
+    for (const Case& c : cases) {
+        const int32_t bits = c.kind % 3 == 1 ? 1 : c.kind % 3 == 2 ? 8 : 24;
+        const Picture picture = {c.kind, c.width, c.height, (c.width * bits + 31) / 32 * 4, c.text};
+        SCOPED_TRACE(std::string(c.what) + ": " + Described(picture).substr(0, 160));
+        const Decoded have = Decode(picture);
+        EXPECT_EQ(have.result, c.result);
+        EXPECT_EQ(have.block.find(".."), std::string::npos) << "bytes left unwritten";
+        EXPECT_EQ(have.block.find("!!"), std::string::npos) << "bytes that depend on the block";
+        // And stopped half way, likewise.
+        Decode(picture, c.height / 2);
     }
 }
 

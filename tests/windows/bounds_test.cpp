@@ -280,6 +280,78 @@ TEST(LargeInputs, AFileOverTwoGiB)
     DeleteFileA(path.c_str());
 }
 
+// What the host does to the file once the first row is in: cut it to
+// `size` bytes, or append `more` to it.
+struct Changer {
+    std::string path;
+    int64_t size = -1;
+    std::string more;
+    int calls = 0;
+};
+
+int __stdcall ChangeTheFile(int, int, LONG_PTR hostValue)
+{
+    Changer* c = reinterpret_cast<Changer*>(hostValue);
+    if (c->calls++ != 0)
+        return 0;
+    HANDLE f = CreateFileA(c->path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return 1;
+    LARGE_INTEGER at;
+    at.QuadPart = c->size;
+    if (c->size >= 0) {
+        SetFilePointerEx(f, at, nullptr, FILE_BEGIN);
+        SetEndOfFile(f);
+    } else {
+        at.QuadPart = 0;
+        SetFilePointerEx(f, at, nullptr, FILE_END);
+        DWORD written = 0;
+        WriteFile(f, c->more.data(), DWORD(c->more.size()), &written, nullptr);
+    }
+    CloseHandle(f);
+    return 0;
+}
+
+TEST(Files, APictureThatChangesWhileItIsRead)
+{
+    // 1200 x 2000 bytes of raster: the first row is decoded from the first
+    // read of the file, well before its end, and then the file changes.
+    const int width = 1200, height = 2000;
+    std::string picture = "P5\n1200 2000\n255\n";
+    for (int i = 0; i < width * height; ++i)
+        picture += char(i / width + i);
+    struct Case {
+        const char* what;
+        std::string before; // the file when the decode starts
+        int64_t cutTo;      // -1: grows instead
+        std::string after;  // the bytes the plug-in can read in all
+        int result;
+    };
+    const std::string head = picture.substr(0, 1500000);
+    const Case cases[] = {
+        {"shrinks", picture, 1500000, head, 3},
+        {"grows", head, -1, picture, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Changer changer;
+        changer.path = WriteTempFile("changing.pgm", c.before);
+        changer.size = c.cutTo;
+        changer.more = picture.substr(head.size());
+        HLOCAL info = kUntouched, pixels = kUntouched;
+        const int result = Kelda().GetPicture(changer.path.c_str(), 0, 0, &info, &pixels,
+                                              ChangeTheFile, LONG_PTR(&changer));
+        EXPECT_EQ(result, c.result);
+        // What memory mode gives for the bytes that were there to read.
+        const Decoded want = Decode(c.after, Mode::Memory, -1, false);
+        ASSERT_NE(info, kUntouched);
+        EXPECT_TRUE(Bytes(pixels, LocalSize(pixels)) == want.pixels) << "the pixel blocks differ";
+        LocalFree(info);
+        LocalFree(pixels);
+    }
+}
+
 // Fills the local heap with freed blocks of these sizes that held 0xA7, so
 // that the next blocks of those sizes likely come back with it.
 void DirtyLocalHeap(const std::vector<size_t>& sizes)
