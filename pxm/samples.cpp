@@ -44,13 +44,6 @@ inline unsigned LowestSetBit(uint32_t v)
 #endif
 }
 
-inline uint32_t LoadQuad(const uint8_t* p)
-{
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
 // How many of the eight bytes (first byte lowest) are decimal digits before
 // the first one that is not; 8 when all are.
 inline unsigned LeadingDigits(uint64_t x)
@@ -206,7 +199,7 @@ const uint8_t* TakeBlocks(const uint8_t* p, const uint8_t* end, PxmSampleBatch* 
                 }
             }
             if (length <= 3) {
-                *out++ = LowByteOfShortNumber(LoadQuad(p + at), length);
+                *out++ = LowByteOfShortNumber(LoadBytes<uint32_t>(p + at), length);
             } else if (length <= 7) {
                 *out++ = uint8_t(DigitsValue(LoadWord(p + at), length));
             } else {

@@ -92,11 +92,17 @@ constexpr bool kPxmWordReads = false;
 constexpr bool kPxmWordReads = true;
 #endif
 
+// The bytes at `p` as one number, the first in the lowest byte.
+template <typename Word> inline Word LoadBytes(const uint8_t* p)
+{
+    Word v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
 inline uint64_t LoadWord(const uint8_t* p)
 {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    return v;
+    return LoadBytes<uint64_t>(p);
 }
 
 // Eight run characters, the first in the lowest byte, as the bits of one DIB

@@ -12,27 +12,11 @@
 
 namespace {
 
-// What GetPicture handed over for a memory image in a heap block of the
-// picture followed by `trailer`, given `length` in argument 2.
+// GetPicture on the picture followed, in the same heap block, by `trailer`,
+// given `length` in argument 2.
 Decoded DecodeWithTrailer(const std::string& picture, const std::string& trailer, LONG_PTR length)
 {
-    Decoded d;
-    Recorder recorder;
-    std::string image = picture + trailer;
-    HLOCAL info = kUntouched, pixels = kUntouched;
-    d.result = Kelda().GetPicture(&image[0], length, 1, &info, &pixels, Record,
-                                  LONG_PTR(&recorder));
-    d.calls = recorder.calls;
-    d.infoHandle = info;
-    d.pixelHandle = pixels;
-    if (info != kUntouched) {
-        d.info = Bytes(info, LocalSize(info));
-        d.pixels = Bytes(pixels, LocalSize(pixels));
-        LocalFree(info);
-        LocalFree(pixels);
-    }
-    EXPECT_EQ(image, picture + trailer) << "the host's image changed";
-    return d;
+    return DecodeImage(picture + trailer, length);
 }
 
 struct Truncated {

@@ -128,6 +128,36 @@ int __stdcall Record(int row, int lastRow, LONG_PTR hostValue)
 
 const HLOCAL kUntouched = reinterpret_cast<HLOCAL>(0x7e7e7e7e);
 
+namespace {
+
+// Takes over what GetPicture handed over: copies both blocks and frees them.
+void TakeOver(Decoded* d, const Recorder& recorder, HLOCAL info, HLOCAL pixels)
+{
+    d->calls = recorder.calls;
+    d->infoHandle = info;
+    d->pixelHandle = pixels;
+    if (info != kUntouched) {
+        d->info = Bytes(info, LocalSize(info));
+        d->pixels = Bytes(pixels, LocalSize(pixels));
+        EXPECT_EQ(LocalFree(info), nullptr);
+        EXPECT_EQ(LocalFree(pixels), nullptr);
+    }
+}
+
+} // namespace
+
+Decoded DecodeImage(const std::string& image, LONG_PTR length)
+{
+    Decoded d;
+    Recorder recorder;
+    std::string copy = image;
+    HLOCAL info = kUntouched, pixels = kUntouched;
+    d.result = Kelda().GetPicture(&copy[0], length, 1, &info, &pixels, Record, LONG_PTR(&recorder));
+    EXPECT_EQ(copy, image) << "the host's image changed";
+    TakeOver(&d, recorder, info, pixels);
+    return d;
+}
+
 // Calls GetPicture as a host does and takes over both blocks.
 Decoded Decode(const std::string& picture, Mode mode, int stopAt, bool withProgress,
                unsigned int memoryFlag)
@@ -149,15 +179,7 @@ Decoded Decode(const std::string& picture, Mode mode, int stopAt, bool withProgr
         d.result = Kelda().GetPicture(image.data, 0, memoryFlag, &info, &pixels, progress, LONG_PTR(&recorder));
         FreeGuardedImage(image);
     }
-    d.calls = recorder.calls;
-    d.infoHandle = info;
-    d.pixelHandle = pixels;
-    if (info != kUntouched) {
-        d.info = Bytes(info, LocalSize(info));
-        d.pixels = Bytes(pixels, LocalSize(pixels));
-        EXPECT_EQ(LocalFree(info), nullptr);
-        EXPECT_EQ(LocalFree(pixels), nullptr);
-    }
+    TakeOver(&d, recorder, info, pixels);
     return d;
 }
 

@@ -80,6 +80,10 @@ extern const HLOCAL kUntouched;
 Decoded Decode(const std::string& picture, Mode mode, int stopAt = -1, bool withProgress = true,
                unsigned int memoryFlag = 1);
 
+// GetPicture on a memory image in a heap block, given `length` in argument 2
+// (the image may run on past it, as a host's bytes do).
+Decoded DecodeImage(const std::string& image, LONG_PTR length);
+
 struct InfoResult {
     int result;
     PictureInfo info;
