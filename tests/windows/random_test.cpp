@@ -14,15 +14,17 @@
 //                 [--input FILE] CORPUS_DIRECTORY...
 //
 // The run takes iterations 0, 1, 2, ... until S seconds of wall time have
-// passed (45 by default) or K iterations are done. The seed (1 by default)
-// is printed first; KELDA_RANDOM_SEED and KELDA_RANDOM_SECONDS in the
-// environment change the defaults. Each iteration draws its input and its
+// passed (45 by default, as the build sets it) or K iterations are done:
+// first every corpus picture as it is, then mutations of them. The seed (1
+// by default) is printed first; KELDA_RANDOM_SEED and KELDA_RANDOM_SECONDS
+// in the environment change the defaults, the options change both. Each iteration draws its input and its
 // calls from random streams of its own, so `--iteration K` replays iteration
 // K alone, and `--input FILE` puts a saved input through the calls of
 // iteration K. On a failure, a crash or an iteration that does not finish,
 // the program prints the seed, the iteration and the input, writes the
-// input to random-failure-SEED-ITERATION.pnm in the current folder (a
-// regression case for the tests) and exits non-zero.
+// input to random-failure-SEED-ITERATION.pnm in the current folder and
+// exits non-zero. Copied into fuzz/regressions/, the input becomes a
+// regression case that every run starts with.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -380,6 +382,41 @@ void InsertComment(std::string* d, Random* r, const Corpus&)
     d->insert(at, comment);
 }
 
+// A larger picture of the same kind, whole: the seeds are a few pixels
+// each, and longer rows, more rows and files of some kilobytes take other
+// paths through the decoders and the file reading.
+void GrowPicture(std::string* d, Random* r, const Corpus&)
+{
+    const int kind = d->size() >= 2 && (*d)[0] == 'P' && (*d)[1] >= '1' && (*d)[1] <= '6' ? (*d)[1] - '0'
+                                                                                          : 1 + int(Below(r, 6));
+    const bool ascii = kind <= 3;
+    const int samplesPerPixel = kind % 3 == 0 ? 3 : 1;
+    const size_t width = 1 + Below(r, OneIn(r, 2) ? 16 : 400);
+    const size_t most = (ascii ? 20000 : 60000) / (width * size_t(samplesPerPixel)) + 1;
+    const size_t height = 1 + Below(r, std::min<size_t>(most, 200));
+    std::string p = "P" + std::to_string(kind) + "\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
+    if (kind != 1 && kind != 4)
+        p += "255\n";
+    if (kind == 4) {
+        for (size_t i = 0; i < (width + 7) / 8 * height; ++i)
+            p += char(Below(r, 256));
+    } else if (!ascii) {
+        for (size_t i = 0; i < width * height * size_t(samplesPerPixel); ++i)
+            p += char(Below(r, 256));
+    } else {
+        // Plain bitmaps now and then as runs of digits without blanks.
+        const bool runs = kind == 1 && OneIn(r, 2);
+        const size_t samples = width * height * size_t(samplesPerPixel);
+        for (size_t i = 0; i < samples; ++i) {
+            p += std::to_string(kind == 1 ? Below(r, 2) : Below(r, 256));
+            if (!runs)
+                p += (i + 1) % 17 == 0 ? '\n' : ' ';
+        }
+        p += '\n';
+    }
+    *d = p;
+}
+
 typedef void (*Mutator)(std::string* d, Random* r, const Corpus& corpus);
 
 struct Mutation {
@@ -400,11 +437,18 @@ const Mutation kMutations[] = {
     {"change the magic", ChangeMagic, 1},
     {"change a line end", ChangeLineEnd, 2},
     {"insert a comment", InsertComment, 1},
+    {"grow the picture", GrowPicture, 1},
 };
 
 // A corpus picture with a few mutations; `made` names them.
-std::string MakeInput(const Corpus& corpus, Random* r, std::string* made)
+// The first iterations take the corpus pictures in turn as they are, so
+// that every saved regression case runs on every run.
+std::string MakeInput(const Corpus& corpus, long long iteration, Random* r, std::string* made)
 {
+    if (uint64_t(iteration) < corpus.pictures.size()) {
+        *made = corpus.names[size_t(iteration)] + " as it is";
+        return corpus.pictures[size_t(iteration)];
+    }
     const size_t which = Below(r, corpus.pictures.size());
     std::string d = corpus.pictures[which];
     *made = corpus.names[which];
@@ -987,6 +1031,11 @@ constexpr size_t kLeakSlack = 16 << 10;
 
 // ---- The run ----------------------------------------------------------------
 
+// The run's time unless told otherwise; the build sets it.
+#ifndef KELDA_RANDOM_SECONDS
+#define KELDA_RANDOM_SECONDS 45
+#endif
+
 struct Settings {
     uint64_t seed;
     double seconds;
@@ -1056,7 +1105,7 @@ void PrintInput(const std::string& input)
 bool ParseSettings(int argc, char** argv, Settings* s)
 {
     s->seed = 1;
-    s->seconds = 45;
+    s->seconds = KELDA_RANDOM_SECONDS;
     s->iterations = -1;
     s->only = -1;
     s->input = nullptr;
@@ -1100,6 +1149,54 @@ std::string MakeFolder()
     return folder + "\\";
 }
 
+LARGE_INTEGER g_start; // when the run's clock started
+
+double Seconds()
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart - g_start.QuadPart) / double(frequency.QuadPart);
+}
+
+// Makes the input of an iteration and puts it through the calls; prints
+// what was found wrong and returns false when anything was.
+bool Iterate(const Settings& s, const Corpus& corpus, const std::string& saved, long long iteration)
+{
+    Random make = Stream(s.seed, iteration, 0);
+    Random call = Stream(s.seed, iteration, 1);
+    std::string made = "saved input";
+    const std::string input = s.input != nullptr ? saved : MakeInput(corpus, iteration, &make, &made);
+    const Calls c = DrawCalls(&call);
+
+    g_where.iteration = iteration;
+    g_where.input = &input;
+    g_where.iterationStart = LONG(GetTickCount());
+    g_where.running = 1;
+    g_findings.clear();
+    RunIteration(input, c);
+    g_where.running = 0;
+    g_where.input = nullptr;
+    if (g_findings.empty())
+        return true;
+
+    fprintf(stderr, "plugin_random: FAILED at seed %llu, iteration %lld, after %.1f s (%s; %s; progress %s, "
+                    "stop at %d, length in argument 2: heap %s, no-access image %s; memory flag %u)\n",
+            (unsigned long long)s.seed, iteration, Seconds(), made.c_str(), c.wide ? "Unicode exports" : "ANSI exports",
+            c.progress == kNoProgress ? "none" : c.progress == kNeverStop ? "never stops" : "stops", c.stopAt,
+            c.heapLength ? "yes" : "0", c.guardedLength ? "yes" : "0", c.memoryFlag);
+    for (const std::string& f : g_findings)
+        fprintf(stderr, "plugin_random:   %s\n", f.c_str());
+    PrintInput(input);
+    char path[MAX_PATH + 1];
+    SaveInput(input, s.seed, iteration, path, sizeof path);
+    fprintf(stderr, "plugin_random: input written to %s\n", path[0] ? path : "(nothing: cannot write)");
+    fprintf(stderr, "plugin_random: replay with --seed %llu --iteration %lld %s%s\n", (unsigned long long)s.seed,
+            iteration, s.input != nullptr ? "--input " : "and the same corpus folders, or --input ",
+            s.input != nullptr ? s.input : path[0] ? path : "FILE");
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -1139,66 +1236,39 @@ int main(int argc, char** argv)
     AddVectoredExceptionHandler(1, OnException);
     CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
 
-    LARGE_INTEGER frequency, start, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    double elapsed = 0;
+    QueryPerformanceCounter(&g_start);
+    const bool watchHeaps = s.only < 0 && s.input == nullptr;
     long long done = 0;
     size_t heapBaseline = 0;
     long long baselineAt = -1;
     int status = 0;
     for (long long iteration = first; iteration < last; ++iteration) {
-        QueryPerformanceCounter(&now);
-        elapsed = double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
-        if (elapsed >= s.seconds && s.only < 0)
+        if (s.only < 0 && Seconds() >= s.seconds)
             break;
-        Random make = Stream(s.seed, iteration, 0);
-        Random call = Stream(s.seed, iteration, 1);
-        std::string made = "saved input";
-        const std::string input = s.input != nullptr ? saved : MakeInput(corpus, &make, &made);
-        const Calls c = DrawCalls(&call);
-
-        g_where.iteration = iteration;
-        g_where.input = &input;
-        g_where.iterationStart = LONG(GetTickCount());
-        g_where.running = 1;
-        g_findings.clear();
-        RunIteration(input, c);
-        g_where.running = 0;
+        const bool passed = Iterate(s, corpus, saved, iteration);
         ++done;
-
-        if (s.only < 0 && s.input == nullptr) {
-            if (done == kLeakWarmUp) {
-                heapBaseline = BusyHeapBytes();
-                baselineAt = iteration;
-            } else if (done > kLeakWarmUp && (done % kLeakEvery == 0)) {
-                const size_t busy = BusyHeapBytes();
-                if (busy > heapBaseline + kLeakSlack)
-                    g_findings.push_back("busy heap bytes grew by " + std::to_string(busy - heapBaseline) +
-                                         " since iteration " + std::to_string(baselineAt) +
-                                         ": blocks are lost (this iteration need not be the one)");
-            }
-        }
-        if (!g_findings.empty()) {
-            fprintf(stderr, "plugin_random: FAILED at seed %llu, iteration %lld (%s; %s; progress %s, stop at %d, "
-                            "length in argument 2: heap %s, no-access image %s; memory flag %u)\n",
-                    (unsigned long long)s.seed, iteration, made.c_str(), c.wide ? "Unicode exports" : "ANSI exports",
-                    c.progress == kNoProgress ? "none" : c.progress == kNeverStop ? "never stops" : "stops",
-                    c.stopAt, c.heapLength ? "yes" : "0", c.guardedLength ? "yes" : "0", c.memoryFlag);
-            for (const std::string& f : g_findings)
-                fprintf(stderr, "plugin_random:   %s\n", f.c_str());
-            PrintInput(input);
-            char path[MAX_PATH + 1];
-            SaveInput(input, s.seed, iteration, path, sizeof path);
-            fprintf(stderr, "plugin_random: input written to %s\n", path[0] ? path : "(nothing: cannot write)");
-            fprintf(stderr, "plugin_random: replay with --seed %llu --iteration %lld%s\n", (unsigned long long)s.seed,
-                    iteration, s.input != nullptr ? " --input FILE" : " and the same corpus folders");
+        if (!passed) {
             status = 1;
             break;
         }
+        // Measured between iterations, when the test itself holds no input.
+        if (watchHeaps && done == kLeakWarmUp) {
+            heapBaseline = BusyHeapBytes();
+            baselineAt = iteration;
+        } else if (watchHeaps && done > kLeakWarmUp && done % kLeakEvery == 0) {
+            const size_t busy = BusyHeapBytes();
+            if (busy > heapBaseline + kLeakSlack) {
+                fprintf(stderr, "plugin_random: FAILED at seed %llu: busy heap bytes grew by %llu between "
+                                "iterations %lld and %lld: blocks are lost\n"
+                                "plugin_random: replay with --seed %llu --iterations %lld and the same corpus folders\n",
+                        (unsigned long long)s.seed, (unsigned long long)(busy - heapBaseline), baselineAt, iteration,
+                        (unsigned long long)s.seed, iteration + 1);
+                status = 1;
+                break;
+            }
+        }
     }
-    QueryPerformanceCounter(&now);
-    elapsed = double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+    const double elapsed = Seconds();
     DeleteFileA((g_folder + "input.pnm").c_str());
     RemoveDirectoryA(g_folder.c_str());
 
