@@ -659,8 +659,9 @@ void CheckProbe(const Host& h, const Calls& c)
     const int fromHandle = Probe(h, c, kFileHandle, ULONG_PTR(f));
     CloseHandle(f);
     if (fromBuffer != fromImage || fromBuffer != fromHandle)
-        g_findings.push_back("IsSupported answers " + std::to_string(fromBuffer) + " from a 2 KiB buffer, " + std::to_string(fromImage) +
-                 " from the image, " + std::to_string(fromHandle) + " from a file handle");
+        g_findings.push_back("IsSupported answers " + std::to_string(fromBuffer) + " from a 2 KiB buffer, " +
+                             std::to_string(fromImage) + " from the image, " + std::to_string(fromHandle) +
+                             " from a file handle");
 }
 
 // -- GetPictureInfo --
@@ -852,10 +853,12 @@ PictureAnswer Decode(const Host& h, const Calls& c, int source)
             if (!stopAsked && r == 1)
                 Find("GetPicture", source, "result 1 with no stop asked");
             if (r == 0 && m != a.height)
-                Find("GetPicture", source, "result 0 after " + std::to_string(m) + " progress calls for " +
-                                               std::to_string(a.height) + " rows");
+                Find("GetPicture", source,
+                     "result 0 after " + std::to_string(m) + " progress calls for " + std::to_string(a.height) +
+                         " rows");
             if (m > a.height)
-                Find("GetPicture", source, std::to_string(m) + " progress calls for " + std::to_string(a.height) + " rows");
+                Find("GetPicture", source,
+                     std::to_string(m) + " progress calls for " + std::to_string(a.height) + " rows");
         }
         // The rows known to be done: all on success, else those reported.
         a.rowsDone = r == 0 ? a.height : std::max(a.calls, 0);
@@ -969,7 +972,9 @@ void RunIteration(const std::string& input, const Calls& c)
     Host h;
     h.input = &input;
     h.path = g_folder + "input.pnm";
-    h.widePath.assign(h.path.begin(), h.path.end()); // the temporary folder's name is ASCII
+    wchar_t wide[MAX_PATH];
+    const int n = MultiByteToWideChar(CP_ACP, 0, h.path.c_str(), -1, wide, MAX_PATH);
+    h.widePath = n > 0 ? wide : L"";
     if (!WriteInputFile(h))
         return;
     h.heap = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, input.size()));
@@ -1260,7 +1265,8 @@ int main(int argc, char** argv)
             if (busy > heapBaseline + kLeakSlack) {
                 fprintf(stderr, "plugin_random: FAILED at seed %llu: busy heap bytes grew by %llu between "
                                 "iterations %lld and %lld: blocks are lost\n"
-                                "plugin_random: replay with --seed %llu --iterations %lld and the same corpus folders\n",
+                                "plugin_random: replay with --seed %llu --iterations %lld and the same corpus "
+                                "folders\n",
                         (unsigned long long)s.seed, (unsigned long long)(busy - heapBaseline), baselineAt, iteration,
                         (unsigned long long)s.seed, iteration + 1);
                 status = 1;
