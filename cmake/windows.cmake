@@ -90,6 +90,27 @@ gtest_discover_tests(plugin_tests
   DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 600 LABELS wine)
 
+# A randomized run through the exports: the fuzz seed corpus and the fuzz
+# regressions, mutated, from a file and from memory, for a fixed time with a
+# fixed seed. plugin_random --seed N --iteration K (from the build folder,
+# with the same folders) replays iteration K alone.
+include(cmake/seeds.cmake)
+set(KELDA_RANDOM_SECONDS 45 CACHE STRING "Wall time of the randomized run through the exports, in seconds")
+add_executable(plugin_random tests/windows/random_test.cpp tests/windows/host.cpp)
+target_include_directories(plugin_random PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(plugin_random PRIVATE gtest)
+target_link_options(plugin_random PRIVATE ${KELDA_STATIC_LINK})
+add_dependencies(plugin_random kelda fuzz_seeds)
+# The default time; KELDA_RANDOM_SECONDS in the environment changes it for a run.
+target_compile_definitions(plugin_random PRIVATE KELDA_RANDOM_SECONDS=${KELDA_RANDOM_SECONDS})
+file(RELATIVE_PATH KELDA_REGRESSIONS ${CMAKE_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/regressions)
+add_test(NAME plugin_random COMMAND plugin_random seeds/header ${KELDA_REGRESSIONS}
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+# Well above the run's time: the program ends an iteration that hangs
+# itself after a minute, with the seed and the iteration.
+math(EXPR KELDA_RANDOM_TIMEOUT "${KELDA_RANDOM_SECONDS} + 240")
+set_tests_properties(plugin_random PROPERTIES TIMEOUT ${KELDA_RANDOM_TIMEOUT})
+
 # The DLL's shape: its exports and the DLLs it imports.
 add_test(NAME dll_shape
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-dll $<TARGET_FILE:kelda>)
