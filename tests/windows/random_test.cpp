@@ -990,18 +990,20 @@ void RunIteration(const std::string& input, const Calls& c)
         picture[source] = Decode(h, c, source);
     }
 
-    // A file and an image before a no-access page are read to their end
-    // and no further; a heap block may be read as far as the heap goes by
-    // a plug-in that takes no length from argument 2, so a header that
-    // runs to the input's end decides only in the first two.
+    // A file, an image before a no-access page and a heap block whose length
+    // the host gives are read to their end and no further; a heap block
+    // without a length may be read as far as the heap goes, so a header that
+    // runs to the input's end decides only in the others.
     const size_t extent = HeaderExtent(input);
     const bool ends = extent != kUnknown && extent + kWindowMargin < kInfoWindow;
     const bool short_ = input.size() + kWindowMargin < kInfoWindow;
     CheckShape(info[kFile], picture[kFile], kFile, ends || short_);
     CheckShape(info[kGuarded], picture[kGuarded], kGuarded, ends || short_);
-    CheckShape(info[kHeap], picture[kHeap], kHeap, ends);
+    CheckShape(info[kHeap], picture[kHeap], kHeap, ends || (c.heapLength && short_));
     if (c.guardedLength)
         CheckSameAnswer(info[kFile], info[kGuarded], picture[kFile], picture[kGuarded]);
+    if (c.heapLength)
+        CheckSameAnswer(info[kFile], info[kHeap], picture[kFile], picture[kHeap]);
 
     FreeGuardedImage(h.guarded);
     HeapFree(GetProcessHeap(), 0, h.heap);
