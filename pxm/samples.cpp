@@ -75,27 +75,6 @@ inline uint8_t LowByteOfShortNumber(uint32_t x, unsigned digits)
     return uint8_t((v * 0x00640A01u) >> 24);
 }
 
-inline bool IsSeparator(uint8_t c)
-{
-    return (kPxmByteClass.of[c] & kPxmSeparators) != 0;
-}
-
-// Steps over separators; false when the text ends first.
-inline bool SkipSeparators(PxmSampleText* sampleText)
-{
-    PxmCursor* text = &sampleText->text;
-    for (;;) {
-        const uint8_t* p = text->next;
-        while (p != text->end && IsSeparator(*p))
-            ++p;
-        text->next = p;
-        if (p != text->end)
-            return *p != 0;
-        if (!MoreInput(sampleText->source, text))
-            return false;
-    }
-}
-
 // Where the token at the cursor ends: at the next separator or zero byte, or
 // at the end of the text. When the end of the window cuts it, the window is
 // refilled first, keeping the token, and the cursor moves with it.
@@ -253,44 +232,5 @@ void TopUpSampleBatch(PxmSampleText* sampleText, PxmSampleBatch* batch, PxmBlock
         if (!ReadOneSample(sampleText, &value))
             return;
         batch->value[batch->count++] = uint8_t(value);
-    }
-}
-
-bool ReadBitmapToken(PxmSampleText* sampleText, uint32_t* bit)
-{
-    if (!SkipSeparators(sampleText))
-        return false;
-    PxmCursor* text = &sampleText->text;
-    bool more = true;
-    for (;;) {
-        const uint8_t* const start = text->next;
-        const uint8_t* const end = text->end;
-        const uint8_t* p = start;
-        // One pass finds where the "0"/"1" characters stop, eight at a time.
-        if (kPxmWordReads)
-            while (end - p >= 8 && (LoadWord(p) & 0xFEFEFEFEFEFEFEFEu) == 0x3030303030303030u)
-                p += 8;
-        while (p != end && (*p == '0' || *p == '1'))
-            ++p;
-        if (p == end && more) {
-            // The end of the window cuts the token: look again with more.
-            more = MoreInput(sampleText->source, text);
-            continue;
-        }
-        if (p == end || kPxmByteClass.of[*p] != 0) {
-            *bit = *start & 1u;
-            sampleText->run = {start + 1, p};
-            text->next = p;
-            return true;
-        }
-        while (p != end && kPxmByteClass.of[*p] == 0)
-            ++p;
-        if (p == end && more) {
-            more = MoreInput(sampleText->source, text);
-            continue;
-        }
-        text->next = p;
-        *bit = uint32_t(ReadDecimal(start, size_t(p - start))) & 1u;
-        return true;
     }
 }

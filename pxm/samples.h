@@ -72,20 +72,6 @@ inline bool SamplesReady(PxmSampleText* text, PxmSampleBatch* batch, uint32_t wa
     return batch->count - batch->first >= wanted;
 }
 
-// The next PBM pixel when no run is being taken; false when the text has no
-// token left.
-bool ReadBitmapToken(PxmSampleText* text, uint32_t* bit);
-
-// The next PBM pixel, 0 or 1; false when the text has none left.
-inline bool ReadBitmapPixel(PxmSampleText* text, uint32_t* bit)
-{
-    if (text->run.start != text->run.stop) {
-        *bit = *text->run.start++ & 1u;
-        return true;
-    }
-    return ReadBitmapToken(text, bit);
-}
-
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 constexpr bool kPxmWordReads = false;
 #else
@@ -103,6 +89,74 @@ template <typename Word> inline Word LoadBytes(const uint8_t* p)
 inline uint64_t LoadWord(const uint8_t* p)
 {
     return LoadBytes<uint64_t>(p);
+}
+
+// Steps over separators; false when the text ends first.
+inline bool SkipSeparators(PxmSampleText* sampleText)
+{
+    PxmCursor* text = &sampleText->text;
+    for (;;) {
+        const uint8_t* p = text->next;
+        while (p != text->end && (kPxmByteClass.of[*p] & kPxmSeparators) != 0)
+            ++p;
+        text->next = p;
+        if (p != text->end)
+            return *p != 0;
+        if (!MoreInput(sampleText->source, text))
+            return false;
+    }
+}
+
+// The next PBM pixel when no run is being taken; false when the text has no
+// token left. Inline, as the bitmap decoder calls it for every pixel that
+// does not come eight at a time.
+inline bool ReadBitmapToken(PxmSampleText* sampleText, uint32_t* bit)
+{
+    if (!SkipSeparators(sampleText))
+        return false;
+    PxmCursor* text = &sampleText->text;
+    bool more = true;
+    for (;;) {
+        const uint8_t* const start = text->next;
+        const uint8_t* const end = text->end;
+        const uint8_t* p = start;
+        // One pass finds where the "0"/"1" characters stop, eight at a time.
+        if (kPxmWordReads)
+            while (end - p >= 8 && (LoadWord(p) & 0xFEFEFEFEFEFEFEFEu) == 0x3030303030303030u)
+                p += 8;
+        while (p != end && (*p == '0' || *p == '1'))
+            ++p;
+        if (p == end && more) {
+            // The end of the window cuts the token: look again with more.
+            more = MoreInput(sampleText->source, text);
+            continue;
+        }
+        if (p == end || kPxmByteClass.of[*p] != 0) {
+            *bit = *start & 1u;
+            sampleText->run = {start + 1, p};
+            text->next = p;
+            return true;
+        }
+        while (p != end && kPxmByteClass.of[*p] == 0)
+            ++p;
+        if (p == end && more) {
+            more = MoreInput(sampleText->source, text);
+            continue;
+        }
+        text->next = p;
+        *bit = uint32_t(ReadDecimal(start, size_t(p - start))) & 1u;
+        return true;
+    }
+}
+
+// The next PBM pixel, 0 or 1; false when the text has none left.
+inline bool ReadBitmapPixel(PxmSampleText* text, uint32_t* bit)
+{
+    if (text->run.start != text->run.stop) {
+        *bit = *text->run.start++ & 1u;
+        return true;
+    }
+    return ReadBitmapToken(text, bit);
 }
 
 // Eight run characters, the first in the lowest byte, as the bits of one DIB
