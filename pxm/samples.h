@@ -48,8 +48,9 @@ struct PxmSampleBatch {
 };
 
 // Bytes of text that the SSE2 reader examines at once. A mask of 64 bits
-// fits a register on 64-bit processors, one of 32 bits on 32-bit ones; both
-// widths are built everywhere, so that every machine can test both.
+// fits a register on 64-bit processors, one of 32 bits on 32-bit ones. The
+// core's tests and fuzzers build both widths, so that every machine tests
+// both; the plug-in carries only its own.
 enum PxmBlockWidth : int32_t {
     kPxmBlocks32 = 32,
     kPxmBlocks64 = 64,
