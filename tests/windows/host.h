@@ -93,5 +93,9 @@ struct InfoResult {
 // Calls GetPictureInfo as a host does and frees the comment block.
 InfoResult QueryInfo(const std::string& picture, Mode mode, unsigned int memoryFlag = 1);
 
+// Bytes in busy blocks of every heap of the process: the local heap's blocks
+// and the run-time library's, which page counts are too coarse to see.
+size_t BusyHeapBytes();
+
 // The pixel bytes of every row, without the padding that is never written.
 std::string RowsWithoutPadding(const void* pixels, int rows, int stride, int rowBytes);

@@ -1011,25 +1011,6 @@ void RunIteration(const std::string& input, const Calls& c)
 
 // ---- Leaks ------------------------------------------------------------------
 
-// Bytes in busy blocks of every heap of the process: the local heap's and
-// the run-time library's.
-size_t BusyHeapBytes()
-{
-    HANDLE heaps[64];
-    const DWORD count = GetProcessHeaps(64, heaps);
-    size_t total = 0;
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        if (!HeapLock(heaps[i]))
-            continue;
-        PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[i], &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                total += entry.cbData;
-        HeapUnlock(heaps[i]);
-    }
-    return total;
-}
-
 // The heaps are measured after this many iterations have warmed them up,
 // and again every so many; a growth beyond the slack is a lost block.
 constexpr long long kLeakWarmUp = 200;

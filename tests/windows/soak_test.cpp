@@ -29,25 +29,6 @@ size_t CommittedPrivateBytes()
     return total;
 }
 
-// Bytes in busy blocks of every heap of the process: the local heap's blocks
-// and the run-time library's, which page counts are too coarse to see.
-size_t BusyHeapBytes()
-{
-    HANDLE heaps[64];
-    const DWORD count = GetProcessHeaps(64, heaps);
-    size_t total = 0;
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        if (!HeapLock(heaps[i]))
-            continue;
-        PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[i], &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                total += entry.cbData;
-        HeapUnlock(heaps[i]);
-    }
-    return total;
-}
-
 size_t CommitCharge()
 {
     PROCESS_MEMORY_COUNTERS counters = {};
