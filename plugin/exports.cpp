@@ -181,22 +181,17 @@ int DescribeFile(HANDLE file, PictureInfo* info)
                            length > kHeaderWindow, info);
 }
 
-// The handles go to the host's variables as soon as both blocks exist,
-// before decoding starts, so a progress function may already look at them.
-int DecodeForHost(const uint8_t* bytes, size_t length, HLOCAL* info, HLOCAL* pixels,
-                  ProgressCallback progress, LONG_PTR hostValue)
-{
-    return DecodePicture(bytes, length, kHostAllocator, reinterpret_cast<PxmProgress>(progress),
-                         intptr_t(hostValue), reinterpret_cast<void**>(info),
-                         reinterpret_cast<void**>(pixels));
-}
-
+// In both modes the handles go to the host's variables as soon as both
+// blocks exist, before decoding starts, so a progress function may already
+// look at them.
 int DecodeMemoryImage(const void* image, LONG_PTR hostLength, HLOCAL* info, HLOCAL* pixels,
                       ProgressCallback progress, LONG_PTR hostValue)
 {
     const uint8_t* bytes = static_cast<const uint8_t*>(image);
-    return DecodeForHost(bytes, MemoryImageLength(bytes, hostLength, kMaxInputBytes), info, pixels,
-                         progress, hostValue);
+    return DecodePicture(bytes, MemoryImageLength(bytes, hostLength, kMaxInputBytes),
+                         kHostAllocator, reinterpret_cast<PxmProgress>(progress),
+                         intptr_t(hostValue), reinterpret_cast<void**>(info),
+                         reinterpret_cast<void**>(pixels));
 }
 
 // The file is decoded as it is read, a chunk at a time into one buffer, the
