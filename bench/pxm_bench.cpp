@@ -325,7 +325,7 @@ void PrintTargets(const std::vector<Case>& cases)
 // The medians and quartiles of every timed decoder, one line each, tab
 // separated: what the clock measured, the picture's name, width and height,
 // the decoder, then median, lower and upper quartile in seconds. spibench
-// reads kelda's wall time from it.
+// reads kelda's time from it.
 bool WriteTsv(const std::string& path, const std::vector<Case>& cases, int reps,
               const std::string& label)
 {

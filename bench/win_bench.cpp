@@ -778,7 +778,9 @@ std::string HeadingField(const std::string& heading, const std::string& name)
     return heading.substr(from, to == std::string::npos ? to : to - from);
 }
 
-// The native core's wall time per picture, from pxm_bench's TSV.
+// The native core's time per picture, from pxm_bench's TSV: its CPU time,
+// the measure it judges by, which load from elsewhere on the machine does
+// not stretch; its wall time when it ran with --wall.
 struct CoreTimes {
     std::string problem; // why there are none
     std::map<std::string, double> seconds;
@@ -794,8 +796,12 @@ CoreTimes ReadCoreTimes(const std::string& path)
     else if (!ReadTsv(path, &rows, &heading))
         core.problem = "cannot read " + path;
     for (const TsvRow& row : rows)
-        if (row.section == "wall" && row.measure == "kelda")
+        if (row.section == "cpu" && row.measure == "kelda")
             core.seconds[row.key] = row.value.median;
+    if (core.seconds.empty())
+        for (const TsvRow& row : rows)
+            if (row.section == "wall" && row.measure == "kelda")
+                core.seconds[row.key] = row.value.median;
     return core;
 }
 
@@ -848,8 +854,9 @@ void PrintTable(const std::vector<CaseResult>& cases, const CoreTimes& core, int
         printf("build: %s\n", label.c_str());
     printf("machine: %s; %d paired rounds\n", CpuName().c_str(), reps);
     printf("ms: median over the rounds (wall time); /ref copy and paired: the median of the "
-           "rounds' ratios,\n(lower-upper quartile) beside; /native core: over kelda's core "
-           "in bench/pxm_bench, no Wine nor exports (wall time)\n\n");
+           "rounds' ratios,\n(lower-upper quartile) beside; native core: kelda's core in "
+           "bench/pxm_bench, without Wine or the exports\n(its CPU time); /native core: the "
+           "time over the native core's\n\n");
     printf("%-13s %-9s %7s %5s  %-17s %8s %8s  %-17s %12s  %s\n", "picture", "size", "input",
            "Mpx", "method", "ms", "MB/s", "/ref copy", "/native core", "paired");
     for (const CaseResult& c : cases) {
