@@ -1069,10 +1069,11 @@ void PrintTargets(const std::vector<CaseResult>& cases, const InfoResult& info,
     if (measured > 0) {
         snprintf(text, sizeof text,
                  "peak committed memory of GetPicture from a file at most the DIB + 4 MiB: "
-                 "%d of %d over; the most %.2f MB %s the limit (%s)%s%s",
-                 over, measured, std::abs(double(worstOver)) / 1e6,
-                 worstOver > 0 ? "over" : "within", worstName.c_str(),
-                 failed.empty() ? "" : "; failed on", failed.c_str());
+                 "%d of %d over; %s %s, %.2f MB %s the limit%s%s",
+                 over, measured, worstOver > 0 ? "the most" : "the closest",
+                 worstName.c_str(), std::abs(double(worstOver)) / 1e6,
+                 worstOver > 0 ? "over" : "under", failed.empty() ? "" : "; failed on",
+                 failed.c_str());
         Verdict(over == 0 && failed.empty(), text);
     } else if (!failed.empty()) {
         Verdict(false, "peak committed memory of GetPicture from a file: failed on" + failed);
