@@ -1,5 +1,6 @@
-// The decoders that the native benchmark times on the same bytes: the memory
-// limit, kelda's core and the peers from other image libraries.
+// The decoders that the native benchmark times on the same bytes: the
+// reference copy, the DIB-shaped copy, kelda's core and the peers from other
+// image libraries.
 #pragma once
 
 #include <memory>
@@ -12,8 +13,12 @@ class BenchDecoder {
 public:
     virtual ~BenchDecoder() = default;
     virtual const char* Name() const = 0;
-    // The memory limit decodes nothing: it is timed but never checked.
-    virtual bool IsLimit() const { return false; }
+    // The reference copy moves bytes without decoding them: it is timed but
+    // never checked.
+    virtual bool HasPixels() const { return true; }
+    // False for a picture that the decoder has no meaning for: the
+    // DIB-shaped copy on an ASCII text. Such a picture gets no row.
+    virtual bool Applies(const BenchPicture&) const { return true; }
     // Allocates the output, as a fresh block of the library's own kind, and
     // fills it. False when the library refuses or fails; the timed part.
     virtual bool Decode(const BenchPicture& picture) = 0;
@@ -23,8 +28,9 @@ public:
     virtual std::vector<uint8_t> Samples(const BenchPicture& picture) const = 0;
 };
 
-// Copies the input into a fresh block of the DIB's size.
-std::unique_ptr<BenchDecoder> MakeMemcpyLimit();
+// ReferenceCopy and DibShapedCopy into a fresh block of the DIB's size.
+std::unique_ptr<BenchDecoder> MakeReferenceCopy();
+std::unique_ptr<BenchDecoder> MakeDibShapedCopy();
 // DecodePicture with malloc and free.
 std::unique_ptr<BenchDecoder> MakeKelda();
 // The peers, in the table's order.

@@ -1,4 +1,4 @@
-// The memory limit and kelda's core as benchmark decoders.
+// The two copies and kelda's core as benchmark decoders.
 #include <cstdlib>
 #include <cstring>
 
@@ -7,16 +7,16 @@
 
 namespace {
 
-class MemcpyLimit : public BenchDecoder {
+class ReferenceCopyDecoder : public BenchDecoder {
 public:
-    const char* Name() const override { return "memcpy"; }
-    bool IsLimit() const override { return true; }
+    const char* Name() const override { return "reference copy"; }
+    bool HasPixels() const override { return false; }
     bool Decode(const BenchPicture& picture) override
     {
         block_ = static_cast<uint8_t*>(malloc(picture.DibSize()));
         if (block_ == nullptr)
             return false;
-        CopyLikeADecoder(picture, block_);
+        ReferenceCopy(picture, block_);
         return true;
     }
     void Release() override
@@ -25,6 +25,29 @@ public:
         block_ = nullptr;
     }
     std::vector<uint8_t> Samples(const BenchPicture&) const override { return {}; }
+
+private:
+    uint8_t* block_ = nullptr;
+};
+
+class DibShapedCopyDecoder : public BenchDecoder {
+public:
+    const char* Name() const override { return "DIB-shaped copy"; }
+    bool Applies(const BenchPicture& picture) const override { return picture.recipe.kind > 3; }
+    bool Decode(const BenchPicture& picture) override
+    {
+        block_ = static_cast<uint8_t*>(malloc(picture.DibSize()));
+        return block_ != nullptr && DibShapedCopy(picture, block_);
+    }
+    void Release() override
+    {
+        free(block_);
+        block_ = nullptr;
+    }
+    std::vector<uint8_t> Samples(const BenchPicture& picture) const override
+    {
+        return picture.SamplesFromDib(block_);
+    }
 
 private:
     uint8_t* block_ = nullptr;
@@ -65,9 +88,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<BenchDecoder> MakeMemcpyLimit()
+std::unique_ptr<BenchDecoder> MakeReferenceCopy()
 {
-    return std::make_unique<MemcpyLimit>();
+    return std::make_unique<ReferenceCopyDecoder>();
+}
+
+std::unique_ptr<BenchDecoder> MakeDibShapedCopy()
+{
+    return std::make_unique<DibShapedCopyDecoder>();
 }
 
 std::unique_ptr<BenchDecoder> MakeKelda()

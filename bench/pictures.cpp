@@ -219,6 +219,7 @@ BenchPicture MakeBenchPicture(const BenchPictureRecipe& recipe)
         header.Text("255");
         header.EndLine();
     }
+    picture.dataOffset = picture.bytes.size();
     const size_t text = recipe.kind <= 3 ? picture.samples.size() * (recipe.pbmRuns ? 1 : 3) : 0;
     picture.bytes.reserve(picture.bytes.size() + text + text / 16 + size_t(picture.Pixels()));
     if (recipe.kind <= 3)
@@ -228,7 +229,7 @@ BenchPicture MakeBenchPicture(const BenchPictureRecipe& recipe)
     return picture;
 }
 
-void CopyLikeADecoder(const BenchPicture& picture, void* block)
+void ReferenceCopy(const BenchPicture& picture, void* block)
 {
     const size_t size = picture.DibSize();
     uint8_t* to = static_cast<uint8_t*>(block);
@@ -242,6 +243,76 @@ void CopyLikeADecoder(const BenchPicture& picture, void* block)
     }
 }
 
+namespace {
+
+uint32_t Load32(const uint8_t* p)
+{
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+void Store32(uint8_t* p, uint32_t v)
+{
+    memcpy(p, &v, 4);
+}
+
+uint32_t ReverseBytes(uint32_t v)
+{
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+// One row of red-green-blue pixels as blue-green-red, four pixels (twelve
+// bytes) a step: each pixel loaded as a little-endian word and its bytes
+// reversed, which puts blue, green, red in the low three; then the four are
+// packed back into three words. Of the variants tried (byte by byte, three
+// words shuffled by masks, eight pixels in 64-bit words) this was the
+// fastest, by a little, with g++ natively and with mingw-w64 for 64-bit
+// Windows; all of them take a fraction of the time that the fresh block's
+// pages cost.
+void SwapRow(const uint8_t* from, uint8_t* to, size_t pixels)
+{
+    size_t i = 0;
+    for (; i + 4 <= pixels; i += 4, from += 12, to += 12) {
+        const uint32_t p0 = ReverseBytes(Load32(from)) >> 8;
+        const uint32_t p1 = ReverseBytes(Load32(from + 3)) >> 8;
+        const uint32_t p2 = ReverseBytes(Load32(from + 6)) >> 8;
+        // The last word starts a byte early, so as not to read past the row.
+        const uint32_t p3 = ReverseBytes(Load32(from + 8)) & 0xFFFFFFu;
+        Store32(to, p0 | (p1 << 24));
+        Store32(to + 4, (p1 >> 8) | (p2 << 16));
+        Store32(to + 8, (p2 >> 16) | (p3 << 8));
+    }
+    for (; i < pixels; ++i, from += 3, to += 3) {
+        to[0] = from[2];
+        to[1] = from[1];
+        to[2] = from[0];
+    }
+}
+
+} // namespace
+
+bool DibShapedCopy(const BenchPicture& picture, void* block)
+{
+    const BenchPictureRecipe& recipe = picture.recipe;
+    if (recipe.kind <= 3)
+        return false;
+    const size_t width = size_t(recipe.width);
+    const size_t rowBytes =
+        recipe.kind == 4 ? (width + 7) / 8 : width * size_t(picture.SamplesPerPixel());
+    const size_t stride = picture.DibStride();
+    const uint8_t* from = picture.bytes.data() + picture.dataOffset;
+    uint8_t* to = static_cast<uint8_t*>(block) + stride * size_t(recipe.height);
+    for (int y = 0; y < recipe.height; ++y, from += rowBytes) {
+        to -= stride;
+        if (recipe.kind == 6)
+            SwapRow(from, to, width);
+        else
+            memcpy(to, from, rowBytes);
+    }
+    return true;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -253,4 +324,19 @@ double Spread(const std::vector<double>& v)
 {
     const auto [low, high] = std::minmax_element(v.begin(), v.end());
     return (*high - *low) / Median(v);
+}
+
+Quartiles SummarizeQuartiles(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    // Linear between the two nearest ranks, as spreadsheets do.
+    auto at = [&v](double q) {
+        const double rank = q * double(v.size() - 1);
+        const size_t below = size_t(rank);
+        const size_t above = below + 1 < v.size() ? below + 1 : below;
+        return v[below] + (rank - double(below)) * (v[above] - v[below]);
+    };
+    if (v.empty())
+        return {0, 0, 0};
+    return {at(0.25), at(0.5), at(0.75)};
 }

@@ -20,6 +20,7 @@ struct BenchPictureRecipe {
 struct BenchPicture {
     BenchPictureRecipe recipe;
     std::vector<uint8_t> bytes; // the whole file
+    size_t dataOffset = 0;      // where the raster starts in `bytes`
     // What every decoder must produce, top row first, one byte per sample:
     // PBM 1 for black and 0 for white, PGM the grey, PPM red, green, blue.
     std::vector<uint8_t> samples;
@@ -48,13 +49,30 @@ bool Wanted(const std::string& name, const std::string& filter);
 // characters and every picture row starts a new line, as Netpbm writes them.
 BenchPicture MakeBenchPicture(const BenchPictureRecipe& recipe);
 
-// Copies the picture's bytes into a block of the DIB's size, wrapping around
-// (an ASCII text is longer than its DIB): every input byte read once, every
-// block byte written at least once. The memory limit that decoders are held
-// against.
-void CopyLikeADecoder(const BenchPicture& picture, void* block);
+// The reference copy: the picture's bytes copied into a block of the DIB's
+// size, wrapping around (an ASCII text is longer than its DIB): every input
+// byte read once, every block byte written at least once. What moving the
+// bytes costs on this machine; a decoder may beat it, since it writes no
+// more than the DIB and reads the input once.
+void ReferenceCopy(const BenchPicture& picture, void* block);
+
+// The DIB-shaped copy, the limit that the DIB's shape sets on a raw picture:
+// its pixel bytes copied into a block of the DIB's size with the rows in
+// reverse order, each row as the DIB holds it (blue before red for P6), the
+// padding after each row left alone. Plain C++ without SIMD intrinsics. An
+// ASCII text has no rows of pixel bytes to copy: false, nothing written.
+bool DibShapedCopy(const BenchPicture& picture, void* block);
 
 // The median of the times, and how far apart they are against it: a large
 // spread means that other work on the machine got in the way.
 double Median(std::vector<double> v);
 double Spread(const std::vector<double>& v);
+
+// The median with the lower and upper quartiles: the spread of paired ratios,
+// which half of the rounds fall within.
+struct Quartiles {
+    double lower;
+    double median;
+    double upper;
+};
+Quartiles SummarizeQuartiles(std::vector<double> v);

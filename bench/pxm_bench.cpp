@@ -1,11 +1,18 @@
 // The native benchmark of kelda's codec core: every kind decoded from memory
-// by kelda, by the peers, and copied by memcpy as the memory limit, all on
-// the same bytes in one run. Prints one table and the targets it meets.
+// by kelda and by the peers, beside two copies of the same bytes into a
+// fresh block of the DIB's size: the reference copy (memcpy, what moving the
+// bytes costs) and, for the raw kinds, the DIB-shaped copy (rows in reverse
+// order, red and blue exchanged: the limit that the DIB's shape sets), all
+// on the same bytes in one run. Prints one table and the targets it meets.
 //
-//   pxm_bench [--reps=N] [--scale=F] [--only=TEXT] [--wall] [Google Benchmark flags]
+//   pxm_bench [--reps=N] [--scale=F] [--only=TEXT] [--wall] [--core-only]
+//             [--tsv=FILE] [--label=TEXT] [Google Benchmark flags]
 //
 // --only keeps the pictures whose name contains TEXT, or one of several
-// separated by commas ("P6", "P4,P5,P6", "CRLF").
+// separated by commas ("P6", "P4,P5,P6", "CRLF"). --core-only times kelda's
+// core alone, for the Windows benchmark's table when the peers are not
+// wanted. --tsv writes the medians to FILE, where spibench reads the core's
+// time to set beside the plug-in's; --label names the build in both.
 //
 // Each decoder's time includes allocating its output in fresh pages, as a
 // viewer's GetPicture does; freeing it is not timed. Google Benchmark runs
@@ -48,6 +55,7 @@ constexpr double kRepetitionSeconds = 0.2;
 struct Entry {
     BenchDecoder* decoder;
     std::string problem; // why it is not timed, or a warning; empty when fine
+    bool applies = true; // false: the picture gets no row for this decoder
     bool timed = false;
     int iterations = 1;
     std::vector<double> seconds; // per iteration, one value per repetition
@@ -58,7 +66,7 @@ bool g_wallClock = false;
 
 struct Case {
     BenchPicture picture;
-    std::vector<Entry> entries; // memcpy, kelda, then the peers
+    std::vector<Entry> entries; // the two copies, kelda, then the peers
 };
 
 double Seconds(Clock::time_point from, Clock::time_point to)
@@ -77,9 +85,10 @@ std::string CpuModel()
 }
 
 // Indexes of Case::entries.
-constexpr size_t kLimitEntry = 0;
-constexpr size_t kKeldaEntry = 1;
-constexpr size_t kFirstPeerEntry = 2;
+constexpr size_t kReferenceEntry = 0;
+constexpr size_t kDibShapedEntry = 1;
+constexpr size_t kKeldaEntry = 2;
+constexpr size_t kFirstPeerEntry = 3;
 
 // Decodes once to check the pixels against the picture's own, then once more
 // to size the repetitions. kelda is timed even when its pixels are wrong, with
@@ -94,18 +103,18 @@ void Check(Case* c, Entry* e, bool timeAnyway)
         e->problem = "cannot decode this kind";
         return;
     }
-    if (!d->IsLimit()) {
+    if (d->HasPixels()) {
         const std::vector<uint8_t> samples = d->Samples(picture);
         if (samples != picture.samples) {
             char text[96];
             if (samples.size() != picture.samples.size()) {
-                snprintf(text, sizeof text, "decodes other pixels (%zu samples, not %zu)",
+                snprintf(text, sizeof text, "gives other pixels (%zu samples, not %zu)",
                          samples.size(), picture.samples.size());
             } else {
                 size_t differ = 0;
                 for (size_t i = 0; i < samples.size(); ++i)
                     differ += samples[i] != picture.samples[i];
-                snprintf(text, sizeof text, "decodes other pixels (%zu of %zu samples differ)",
+                snprintf(text, sizeof text, "gives other pixels (%zu of %zu samples differ)",
                          differ, samples.size());
             }
             e->problem = text;
@@ -180,44 +189,65 @@ const Entry* FastestPeer(const Case& c, double (*statistic)(std::vector<double>)
     return best;
 }
 
-void PrintTable(const std::vector<Case>& cases, int reps)
+double MedianOrZero(const Entry& e)
 {
-    printf("kelda's core against memcpy and the peers, decoding from memory\n");
+    return e.timed && !e.seconds.empty() ? Median(e.seconds) : 0;
+}
+
+void PrintTable(const std::vector<Case>& cases, int reps, const std::string& label, bool coreOnly)
+{
+    if (coreOnly)
+        printf("kelda's core alone, decoding from memory (--core-only)\n");
+    else
+        printf("kelda's core against the reference copy, the DIB-shaped copy and the peers, "
+               "decoding from memory\n");
+    if (!label.empty())
+        printf("build: %s\n", label.c_str());
     printf("machine: %s, %u cores; %s; median of %d repetitions; times in %s\n",
            CpuModel().c_str(), std::thread::hardware_concurrency(), ("g++ " __VERSION__), reps,
            g_wallClock ? "wall time" : "CPU time (wall time beside)");
-    printf("peers: %s\n", PeerVersions().c_str());
-    printf("spread: slowest less fastest repetition over the median; time/memcpy: the "
-           "decoder's time over memcpy's;\nvs peer: the fastest peer's time over kelda's "
-           "(above 1: kelda is faster)\n\n");
-    printf("%-13s %-9s %7s %5s  %-10s %8s %6s %8s %8s %7s %11s  %s\n", "picture", "size",
-           "input", "Mpx", "decoder", "ms", "spread", "wall ms", "MB/s", "Mpx/s", "time/memcpy",
-           "vs peer");
+    printf("peers: %s\n", coreOnly ? "left out (--core-only)" : PeerVersions().c_str());
+    printf("spread: slowest less fastest repetition over the median;\n"
+           "/ref copy, /DIB-shaped: the time over the reference copy's, over the DIB-shaped "
+           "copy's (raw kinds);\nvs peer: the fastest peer's time over kelda's (above 1: kelda "
+           "is faster)\n\n");
+    printf("%-13s %-9s %7s %5s  %-15s %8s %6s %8s %8s %7s %9s %11s  %s\n", "picture", "size",
+           "input", "Mpx", "decoder", "ms", "spread", "wall ms", "MB/s", "Mpx/s", "/ref copy",
+           "/DIB-shaped", "vs peer");
     for (const Case& c : cases) {
         const BenchPicture& p = c.picture;
         const double mb = double(p.bytes.size()) / 1e6;
         const double mpx = double(p.Pixels()) / 1e6;
-        const Entry& limitEntry = c.entries[kLimitEntry];
-        const double limit = limitEntry.seconds.empty() ? 0 : Median(limitEntry.seconds);
+        const double reference = MedianOrZero(c.entries[kReferenceEntry]);
+        const double dibShaped = MedianOrZero(c.entries[kDibShapedEntry]);
         const Entry* peer = FastestPeer(c, Median);
         char size[24];
         snprintf(size, sizeof size, "%dx%d", p.recipe.width, p.recipe.height);
+        bool first = true;
         for (size_t i = 0; i < c.entries.size(); ++i) {
             const Entry& e = c.entries[i];
-            if (i == 0)
+            if (!e.applies)
+                continue;
+            if (first)
                 printf("%-13s %-9s %5.1fMB %5.1f  ", p.recipe.name.c_str(), size, mb, mpx);
             else
                 printf("%-13s %-9s %7s %5s  ", "", "", "", "");
+            first = false;
             if (!e.timed || e.seconds.empty()) {
-                printf("%-10s %s\n", e.decoder->Name(),
+                printf("%-15s %s\n", e.decoder->Name(),
                        e.problem.empty() ? "not run" : e.problem.c_str());
                 continue;
             }
             const double t = Median(e.seconds);
-            printf("%-10s %8.2f %5.0f%% %8.2f %8.1f %7.1f %11.2f", e.decoder->Name(), t * 1e3,
+            char versusReference[16] = "", versusDibShaped[16] = "";
+            if (reference > 0)
+                snprintf(versusReference, sizeof versusReference, "%.2f", t / reference);
+            if (dibShaped > 0)
+                snprintf(versusDibShaped, sizeof versusDibShaped, "%.2f", t / dibShaped);
+            printf("%-15s %8.2f %5.0f%% %8.2f %8.1f %7.1f %9s %11s", e.decoder->Name(), t * 1e3,
                    100 * Spread(e.seconds), Median(e.wall) * 1e3, mb / t, mpx / t,
-                   limit > 0 ? t / limit : 0.0);
-            if (i == kKeldaEntry) {
+                   versusReference, versusDibShaped);
+            if (i == kKeldaEntry && !coreOnly) {
                 if (peer != nullptr)
                     printf("  %.2f (%s)", Median(peer->seconds) / t, peer->decoder->Name());
                 else
@@ -244,7 +274,7 @@ void PrintTargets(const std::vector<Case>& cases)
     std::string behind;
     for (const Case& c : cases) {
         const std::string& name = c.picture.recipe.name;
-        const Entry& limit = c.entries[kLimitEntry];
+        const Entry& reference = c.entries[kReferenceEntry];
         const Entry& kelda = c.entries[kKeldaEntry];
         if (kelda.timed && kelda.seconds.empty() && kelda.problem.empty())
             continue; // left out by a Google Benchmark filter
@@ -266,11 +296,13 @@ void PrintTargets(const std::vector<Case>& cases)
             behind += text;
         }
         const int kind = c.picture.recipe.kind;
-        if (kind >= 4 && !limit.seconds.empty()) {
+        if (kind >= 4 && !reference.seconds.empty()) {
             const double bound = kind == 6 ? 1.2 : 1.1;
-            const double ratio = k / Median(limit.seconds);
-            snprintf(text, sizeof text, "%s: time %.2f [%.2f] x memcpy, target at most %.1f",
-                     name.c_str(), ratio, Fastest(kelda.seconds) / Fastest(limit.seconds), bound);
+            const double ratio = k / Median(reference.seconds);
+            snprintf(text, sizeof text,
+                     "%s: time %.2f [%.2f] x the reference copy, target at most %.1f",
+                     name.c_str(), ratio, Fastest(kelda.seconds) / Fastest(reference.seconds),
+                     bound);
             verdicts.push_back({text, ratio <= bound});
         } else if (kind <= 3 && peer != nullptr) {
             const double speedup = Median(peer->seconds) / k;
@@ -290,13 +322,44 @@ void PrintTargets(const std::vector<Case>& cases)
         printf("  %-6s %s\n", v.met ? "met" : "MISSED", v.text.c_str());
 }
 
+// The medians and quartiles of every timed decoder, one line each, tab
+// separated: what the clock measured, the picture's name, width and height,
+// the decoder, then median, lower and upper quartile in seconds. spibench
+// reads kelda's time from it.
+bool WriteTsv(const std::string& path, const std::vector<Case>& cases, int reps,
+              const std::string& label)
+{
+    FILE* out = fopen(path.c_str(), "w");
+    if (out == nullptr)
+        return false;
+    fprintf(out, "# pxm_bench\tbuild: %s\tmachine: %s, %u cores\t%d repetitions\n",
+            label.c_str(), CpuModel().c_str(), std::thread::hardware_concurrency(), reps);
+    for (const Case& c : cases) {
+        const BenchPictureRecipe& r = c.picture.recipe;
+        for (const Entry& e : c.entries) {
+            if (!e.applies || !e.timed || e.seconds.empty())
+                continue;
+            const Quartiles wall = SummarizeQuartiles(e.wall);
+            fprintf(out, "wall\t%s\t%d\t%d\t%s\t%.9g\t%.9g\t%.9g\n", r.name.c_str(), r.width,
+                    r.height, e.decoder->Name(), wall.median, wall.lower, wall.upper);
+            if (!g_wallClock) {
+                const Quartiles cpu = SummarizeQuartiles(e.seconds);
+                fprintf(out, "cpu\t%s\t%d\t%d\t%s\t%.9g\t%.9g\t%.9g\n", r.name.c_str(),
+                        r.width, r.height, e.decoder->Name(), cpu.median, cpu.lower, cpu.upper);
+            }
+        }
+    }
+    return fclose(out) == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     int reps = 7;
     double scale = 1;
-    std::string only;
+    std::string only, tsv, label;
+    bool coreOnly = false;
     // Our own flags first; everything else goes to Google Benchmark, after
     // our defaults so that the command line can override them.
     std::vector<std::string> flags = {argv[0], "--benchmark_enable_random_interleaving=true"};
@@ -309,6 +372,12 @@ int main(int argc, char** argv)
             only = argv[i] + 7;
         else if (strcmp(argv[i], "--wall") == 0)
             g_wallClock = true;
+        else if (strcmp(argv[i], "--core-only") == 0)
+            coreOnly = true;
+        else if (strncmp(argv[i], "--tsv=", 6) == 0)
+            tsv = argv[i] + 6;
+        else if (strncmp(argv[i], "--label=", 8) == 0)
+            label = argv[i] + 8;
         else
             flags.push_back(argv[i]);
     }
@@ -324,10 +393,12 @@ int main(int argc, char** argv)
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     std::vector<std::unique_ptr<BenchDecoder>> decoders;
-    decoders.push_back(MakeMemcpyLimit());
+    decoders.push_back(MakeReferenceCopy());
+    decoders.push_back(MakeDibShapedCopy());
     decoders.push_back(MakeKelda());
-    for (auto& peer : MakePeers())
-        decoders.push_back(std::move(peer));
+    if (!coreOnly)
+        for (auto& peer : MakePeers())
+            decoders.push_back(std::move(peer));
 
     std::vector<Case> cases;
     for (const BenchPictureRecipe& recipe : BenchPictureRecipes(scale)) {
@@ -336,8 +407,12 @@ int main(int argc, char** argv)
         Case c;
         c.picture = MakeBenchPicture(recipe);
         for (auto& d : decoders) {
-            c.entries.push_back(Entry{d.get(), {}, false, 1, {}, {}});
-            Check(&c, &c.entries.back(), c.entries.size() - 1 == kKeldaEntry);
+            const size_t index = c.entries.size();
+            c.entries.push_back(Entry{d.get(), {}, true, false, 1, {}, {}});
+            Entry& e = c.entries.back();
+            e.applies = d->Applies(c.picture) && (index == kKeldaEntry || !coreOnly);
+            if (e.applies)
+                Check(&c, &e, index == kKeldaEntry);
         }
         fprintf(stderr, "pxm_bench: %-13s %6.1f MB checked\n", recipe.name.c_str(),
                 double(c.picture.bytes.size()) / 1e6);
@@ -375,7 +450,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
-    PrintTable(cases, reps);
-    PrintTargets(cases);
+    PrintTable(cases, reps, label, coreOnly);
+    if (!coreOnly)
+        PrintTargets(cases);
+    if (!tsv.empty() && !WriteTsv(tsv, cases, reps, label)) {
+        fprintf(stderr, "pxm_bench: cannot write %s\n", tsv.c_str());
+        return 1;
+    }
     return 0;
 }
