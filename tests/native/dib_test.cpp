@@ -141,6 +141,42 @@ TEST(PlanDib, ChecksEverySizeOnce)
     }
 }
 
+TEST(PlanDib, AHugeBlockNeedsAnInputOfASixteenthOfItsSize)
+{
+    // Above kPxmLargeBlock (64 MiB) a pixel block needs an input of at least
+    // a sixteenth of its size; below it, any input will do.
+    struct Case {
+        const char* what;
+        PxmKind kind;
+        int32_t width, height;
+        uint64_t inputLength;
+        int32_t result;
+    };
+    const uint64_t over = uint64_t(8192) * 8193; // 67,117,056 bytes: 8 KiB over
+    const uint64_t under = uint64_t(8192) * 8191;
+    const Case cases[] = {
+        {"4 GiB from the 19 bytes of its header", 5, 65535, 65535, 19, 4},
+        {"4 GiB from 20 bytes of text", 2, 65535, 65535, 20, 4},
+        {"4 GiB from a sixteenth of it", 5, 65535, 65535, uint64_t(65536) * 65535 / 16, 0},
+        {"just over 64 MiB, a byte short of a sixteenth", 5, 8192, 8193, (over + 15) / 16 - 1, 4},
+        {"just over 64 MiB, a sixteenth", 5, 8192, 8193, (over + 15) / 16, 0},
+        {"just under 64 MiB from nothing", 5, 8192, 8191, 0, 0},
+        {"exactly 64 MiB from nothing", 5, 8192, 8192, 0, 0},
+        {"64 MiB and 4 bytes from nothing", 4, 32, 16777217, 0, 4},
+        // A complete picture needs at most about 4 block bytes per input byte.
+        {"a complete bitmap one pixel wide", 4, 1, 20000000, 14 + 20000000, 0},
+        {"a complete pixmap", 6, 5000, 5000, 18 + 75000000, 0},
+        {"a complete plain bitmap", 1, 20000, 20000, 12 + 2 * uint64_t(20000) * 20000, 0},
+    };
+    for (const Case& c : cases) {
+        PxmDibLayout layout = {};
+        EXPECT_EQ(PlanDib(Header(c.kind, c.width, c.height), c.inputLength, &layout), c.result)
+            << c.what << " (" << c.width << " x " << c.height << ", input " << c.inputLength << ")";
+    }
+    EXPECT_GT(over, kPxmLargeBlock);
+    EXPECT_LT(under, kPxmLargeBlock);
+}
+
 TEST(WriteDibInfo, WritesHeaderAndPalette)
 {
     struct Case {
@@ -449,6 +485,9 @@ TEST_F(DecodePictureTest, AllocatesNothingForAPictureItCannotTake)
         {"P4\n0 2147483647\n", 8},
         {"P6\n2147483647 1\n255\n", 4},
         {"P5\n65536 65536\n255\n", 4},
+        // a tiny input cannot claim a huge block
+        {"P5\n65535 65535\n255\n", 4},
+        {"P2\n65535 65535\n255\n0", 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("image: " + Escaped(c.image));
