@@ -126,14 +126,17 @@ size_t ReadableAt(uintptr_t address, size_t wanted)
 
 const PxmProbeReader kProbeReader = {ReadProbeHandle, ReadableAt};
 
-// Fills the host's record from the first bytes of a picture, at most the
-// window's. `cut`: the picture goes on past them, so a header that runs
-// into their end is not known (its last token may be cut), and is refused.
-int DescribePicture(const uint8_t* text, size_t length, bool cut, PictureInfo* info)
+// Fills the host's record from the first bytes of a picture: `length` of
+// them, at most one more than the window. A byte past the window means that
+// the picture goes on, so a header that runs into the window's end is not
+// known (its last token may be cut), and is refused.
+int DescribePicture(const uint8_t* text, size_t length, PictureInfo* info)
 {
+    const bool cut = length > kHeaderWindow;
     char comments[kPxmCommentCapacity] = {};
     PxmHeader header;
-    if (ParsePxmHeader(text, length, comments, kPxmCommentCapacity, &header) == 0)
+    if (ParsePxmHeader(text, cut ? kHeaderWindow : length, comments, kPxmCommentCapacity,
+                       &header) == 0)
         return kPxmInternalError;
     if (cut && header.reachedEnd)
         return kPxmInternalError;
@@ -161,9 +164,7 @@ int DescribePicture(const uint8_t* text, size_t length, bool cut, PictureInfo* i
 int DescribeMemoryImage(const void* image, LONG_PTR hostLength, PictureInfo* info)
 {
     const uint8_t* text = static_cast<const uint8_t*>(image);
-    const size_t length = MemoryImageLength(text, hostLength, kHeaderWindow + 1);
-    return DescribePicture(text, length < kHeaderWindow ? length : kHeaderWindow,
-                           length > kHeaderWindow, info);
+    return DescribePicture(text, MemoryImageLength(text, hostLength, kHeaderWindow + 1), info);
 }
 
 // The header must end within the first bytes of the file: only those are read.
@@ -177,8 +178,7 @@ int DescribeFile(HANDLE file, PictureInfo* info)
     CloseHandle(file);
     if (!read)
         return kPxmReadError;
-    return DescribePicture(window, length < kHeaderWindow ? length : kHeaderWindow,
-                           length > kHeaderWindow, info);
+    return DescribePicture(window, length, info);
 }
 
 // In both modes the handles go to the host's variables as soon as both

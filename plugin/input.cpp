@@ -78,11 +78,8 @@ namespace {
 
 intptr_t ReadFromFile(void* context, uint8_t* buffer, size_t capacity)
 {
-    DWORD got = 0;
-    const DWORD asked = capacity < kReadChunk ? DWORD(capacity) : kReadChunk;
-    if (!ReadFile(static_cast<HANDLE>(context), buffer, asked, &got, nullptr))
-        return -1;
-    return intptr_t(got);
+    size_t got = 0;
+    return ReadUpTo(static_cast<HANDLE>(context), buffer, capacity, &got) ? intptr_t(got) : -1;
 }
 
 } // namespace

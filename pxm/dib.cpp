@@ -95,12 +95,12 @@ namespace {
 // exist, the information block written: 0, or the result that ends the
 // call with nothing allocated and neither variable written.
 int32_t HandOverDib(const PxmHeader& header, uint64_t inputLength, const PxmAllocator& allocator,
-                    void** info, void** pixels)
+                    PxmDibLayout* planned, void** info, void** pixels)
 {
-    PxmDibLayout layout;
-    const int32_t planned = PlanDib(header, inputLength, &layout);
-    if (planned != kPxmSuccess)
-        return planned;
+    PxmDibLayout& layout = *planned;
+    const int32_t result = PlanDib(header, inputLength, &layout);
+    if (result != kPxmSuccess)
+        return result;
     void* infoBlock = allocator.allocate(layout.infoSize);
     if (infoBlock == nullptr)
         return kPxmOutOfMemory;
@@ -115,11 +115,6 @@ int32_t HandOverDib(const PxmHeader& header, uint64_t inputLength, const PxmAllo
     return kPxmSuccess;
 }
 
-int32_t RowStrideOf(const PxmHeader& header)
-{
-    return int32_t(DibRowStride(header.kind, uint64_t(header.width)));
-}
-
 } // namespace
 
 int32_t DecodePicture(const uint8_t* image, size_t length, const PxmAllocator& allocator,
@@ -128,12 +123,13 @@ int32_t DecodePicture(const uint8_t* image, size_t length, const PxmAllocator& a
     PxmHeader header;
     if (ParsePxmHeader(image, length, nullptr, 0, &header) == 0)
         return kPxmInternalError;
-    const int32_t handedOver = HandOverDib(header, length, allocator, info, pixels);
+    PxmDibLayout layout;
+    const int32_t handedOver = HandOverDib(header, length, allocator, &layout, info, pixels);
     if (handedOver != kPxmSuccess)
         return handedOver;
     const size_t offset = size_t(header.dataOffset);
     return DecodeRaster(image + offset, length - offset, static_cast<uint8_t*>(*pixels), progress,
-                        hostValue, header.kind, header.width, header.height, RowStrideOf(header));
+                        hostValue, header.kind, header.width, header.height, layout.rowStride);
 }
 
 int32_t DecodePictureStream(const PxmStream& stream, const PxmAllocator& allocator,
@@ -166,13 +162,14 @@ int32_t DecodePictureStream(const PxmStream& stream, const PxmAllocator& allocat
     } else {
         void* const heldInfo = *info;
         void* const heldPixels = *pixels;
-        result = HandOverDib(header, stream.inputLength, allocator, info, pixels);
+        PxmDibLayout layout;
+        result = HandOverDib(header, stream.inputLength, allocator, &layout, info, pixels);
         if (result == kPxmSuccess) {
             window.next += header.dataOffset;
             result = DecodeRasterFrom(&source, window, kPxmNativeBlocks,
                                       static_cast<uint8_t*>(*pixels), progress, hostValue,
                                       header.kind, header.width, header.height,
-                                      RowStrideOf(header));
+                                      layout.rowStride);
             if (source.failure != 0) {
                 // The picture could not be read: nothing of it is handed over.
                 allocator.release(*info);
